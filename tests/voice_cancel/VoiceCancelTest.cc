@@ -1,0 +1,144 @@
+#include "voice_cancel/VoiceCancel.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <complex>
+#include <cstdlib>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+std::vector<FftComplex> spectrum(std::size_t bins, double re, double im) {
+  return std::vector<FftComplex>(bins, FftComplex(re, im));
+}
+
+
+}  // namespace
+
+TEST(VoiceCancel, SizesMustMatchTheBinCount) {
+  VoiceCancel canceller(512);
+  const std::vector<FftComplex> good = spectrum(257, 1.0, 2.0);
+  std::vector<double> magnitude(257, -1.0);
+  for (std::size_t wrong : {256u, 258u, 0u}) {
+    const std::vector<FftComplex> bad = spectrum(wrong, 1.0, 2.0);
+    std::vector<double> bad_magnitude(wrong, -1.0);
+    EXPECT_EQ(canceller.ExecuteVoiceCancel(bad, good, magnitude), -1);
+    EXPECT_EQ(canceller.ExecuteVoiceCancel(good, bad, magnitude), -1);
+    EXPECT_EQ(canceller.ExecuteVoiceCancel(good, good, bad_magnitude), -1);
+    EXPECT_EQ(bad_magnitude, std::vector<double>(wrong, -1.0));
+  }
+  EXPECT_EQ(magnitude, std::vector<double>(257, -1.0));
+
+  // Nothing adapted on the refused calls: the first accepted frame still
+  // returns the mixture.
+  EXPECT_EQ(canceller.ExecuteVoiceCancel(good, good, magnitude), 0);
+  EXPECT_EQ(magnitude[100], FftComplex(1.0, 2.0).abs());
+}
+
+TEST(VoiceCancel, FirstFrameReturnsMixtureMagnitudeAboveBinOne) {
+  for (unsigned long nfft : {1ul, 2ul, 3ul, 8ul, 512ul}) {
+    VoiceCancel canceller(nfft);
+    const std::size_t bins = nfft / 2 + 1;
+    std::vector<FftComplex> reference, mixture;
+    for (std::size_t i = 0; i < bins; ++i) {
+      reference.emplace_back(0.5 + i, -0.25 * i);
+      mixture.emplace_back(-1.5 * i, 3.0 - i);
+    }
+    std::vector<double> magnitude(bins, -1.0);
+    std::srand(31);
+    ASSERT_EQ(canceller.ExecuteVoiceCancel(reference, mixture, magnitude), 0);
+    const int processed = bins > 2 ? int(bins) - 2 : 0;
+    EXPECT_EQ(draws_made(31, std::rand()), 2 * processed) << "nfft " << nfft;
+    for (std::size_t i = 0; i < bins; ++i) {
+      const double expected = i < 2 ? 0.0 : mixture[i].abs();
+      EXPECT_EQ(bits_of(magnitude[i]), bits_of(expected)) << "nfft " << nfft << " bin " << i;
+    }
+  }
+}
+
+TEST(VoiceCancel, QuietReferenceFramesPassTheMixture) {
+  VoiceCancel canceller(16);
+  std::vector<double> magnitude(9);
+  // Adapt on loud frames first.
+  for (int frame = 0; frame < 20; ++frame) {
+    std::vector<FftComplex> reference, mixture;
+    for (int i = 0; i < 9; ++i) {
+      reference.emplace_back(std::sin(frame + i), std::cos(frame * 0.5 + i));
+      mixture.emplace_back(0.7 * reference.back().re + 0.1, 0.7 * reference.back().im);
+    }
+    ASSERT_EQ(canceller.ExecuteVoiceCancel(reference, mixture, magnitude), 0);
+    EXPECT_EQ(magnitude[0], 0.0);
+    EXPECT_EQ(magnitude[1], 0.0);
+  }
+  // Power 0.00005 < 0.0001 in every bin: every bin passes, nothing is drawn.
+  std::vector<FftComplex> quiet = spectrum(9, 0.005, 0.005);
+  std::vector<FftComplex> mixture;
+  for (int i = 0; i < 9; ++i) mixture.emplace_back(i * 0.3, -2.0);
+  std::srand(41);
+  ASSERT_EQ(canceller.ExecuteVoiceCancel(quiet, mixture, magnitude), 0);
+  EXPECT_EQ(draws_made(41, std::rand()), 0);
+  EXPECT_EQ(magnitude[0], 0.0);
+  EXPECT_EQ(magnitude[1], 0.0);
+  for (int i = 2; i < 9; ++i) {
+    EXPECT_EQ(magnitude[i], mixture[i].abs()) << "bin " << i;
+  }
+}
+
+// Each bin's mixture is the reference through a short filter across frames
+// plus an independent source; the canceller removes most of the reference.
+TEST(VoiceCancel, RemovesFilteredReference) {
+  const unsigned long nfft = 16;
+  const std::size_t bins = nfft / 2 + 1;
+  VoiceCancel canceller(nfft);
+  std::mt19937 generator(7);
+  std::normal_distribution<double> normal;
+  using Complex = std::complex<double>;
+  const Complex filter[2] = {{0.8, 0.3}, {-0.3, 0.2}};
+
+  std::vector<Complex> previous(bins, 0.0);
+  std::vector<double> magnitude(bins);
+  const int frames = 30000, measured = 3000;
+  double mixture_power = 0.0, output_power = 0.0, source_power = 0.0;
+  for (int frame = 0; frame < frames; ++frame) {
+    std::vector<FftComplex> reference, mixture;
+    double frame_mixture = 0.0, frame_source = 0.0;
+    for (std::size_t i = 0; i < bins; ++i) {
+      const Complex x(normal(generator), normal(generator));
+      const Complex source = 0.2 * Complex(normal(generator), normal(generator));
+      const Complex m = filter[0] * x + filter[1] * previous[i] + source;
+      previous[i] = x;
+      reference.emplace_back(x.real(), x.imag());
+      mixture.emplace_back(m.real(), m.imag());
+      if (i >= 2) {
+        frame_mixture += std::norm(m);
+        frame_source += std::norm(source);
+      }
+    }
+    ASSERT_EQ(canceller.ExecuteVoiceCancel(reference, mixture, magnitude), 0);
+    if (frame >= frames - measured) {
+      mixture_power += frame_mixture;
+      source_power += frame_source;
+      for (std::size_t i = 2; i < bins; ++i) {
+        output_power += magnitude[i] * magnitude[i];
+      }
+    }
+  }
+  const double mixture_db = 10.0 * std::log10(mixture_power / source_power);
+  const double output_db = 10.0 * std::log10(output_power / source_power);
+  RecordProperty("mixture_to_source_db", std::to_string(mixture_db));
+  RecordProperty("output_to_source_db", std::to_string(output_db));
+  EXPECT_GT(mixture_db, 10.0);
+  EXPECT_LT(output_db, 2.0) << "mixture " << mixture_db << " dB, output " << output_db;
+}
+
+TEST(VoiceCancel, RefusesLengthsItCannotHold) {
+  EXPECT_THROW(VoiceCancel(0), std::invalid_argument);
+  EXPECT_THROW(VoiceCancel(static_cast<unsigned long>(INT_MAX) + 1), std::invalid_argument);
+  EXPECT_THROW(VoiceCancel((1ul << 33) + 512), std::invalid_argument);
+}
