@@ -1,0 +1,53 @@
+// Reads audio through libsndfile: files of any readable format, a WAV (or
+// other self-describing) stream on standard input, or raw PCM.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "options.h"
+
+namespace tesk_beat {
+
+// An input that cannot be used; the message names the input and the fault.
+struct InputError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class AudioInput {
+ public:
+  // `path` "-" reads standard input (raw PCM if `raw` is given).
+  AudioInput(const std::string& path, const RawFormat* raw);
+  ~AudioInput();
+  AudioInput(const AudioInput&) = delete;
+  AudioInput& operator=(const AudioInput&) = delete;
+
+  int sampleRate() const { return info_.samplerate; }
+  int channels() const { return info_.channels; }
+  // Frames announced by the header; negative when unknown (streams).
+  int64_t announcedFrames() const { return announced_frames_; }
+  const std::string& name() const { return name_; }
+
+  // Reads up to `frames` interleaved frames into `out`; returns the number
+  // read, 0 at the end. Throws InputError on NaN or infinite samples and on
+  // a decoding error.
+  int64_t read(float* out, int64_t frames);
+
+  int64_t framesRead() const { return frames_read_; }
+  // The input ended before the length its header announced.
+  bool truncated() const;
+
+ private:
+  std::string name_;
+  SNDFILE* file_ = nullptr;
+  SF_INFO info_{};
+  int64_t announced_frames_ = -1;
+  int64_t frames_read_ = 0;
+  bool header_claims_more_ = false;
+};
+
+}  // namespace tesk_beat

@@ -1,0 +1,52 @@
+// Writes the input mixed with a click on every announced beat: a bright,
+// loud click for a reliable beat, a dull, soft one for a discarded beat.
+// Audio is held back by a fixed delay so that a click can still be placed
+// on a beat that was announced after its samples were read; memory stays
+// bounded whatever the input length.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace tesk_beat {
+
+class ClickWriter {
+ public:
+  // `delay`: how far (in frames) behind the newest input a beat may fall.
+  ClickWriter(const std::string& path, int sample_rate, int channels, int64_t delay);
+  ~ClickWriter();
+  ClickWriter(const ClickWriter&) = delete;
+  ClickWriter& operator=(const ClickWriter&) = delete;
+
+  // Appends `frames` interleaved input frames.
+  void push(const float* samples, int64_t frames);
+  // A click starting at input frame `position`.
+  void click(int64_t position, bool reliable);
+  // Writes out everything still held and closes the file.
+  void finish();
+
+  static int clickLength(int sample_rate) { return sample_rate * 40 / 1000; }
+
+ private:
+  void writeUpTo(int64_t end);
+
+  struct Click {
+    int64_t position;
+    bool reliable;
+  };
+
+  SNDFILE* file_ = nullptr;
+  std::string path_;
+  int channels_;
+  int64_t delay_;
+  std::vector<float> reliable_click_, discarded_click_;
+  std::vector<float> held_;  // interleaved frames from `held_start_` on
+  int64_t held_start_ = 0;
+  std::deque<Click> clicks_;
+};
+
+}  // namespace tesk_beat

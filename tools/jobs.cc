@@ -1,0 +1,245 @@
+#include "jobs.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "exit_status.h"
+#include "track_input.h"
+#include "work_dir.h"
+#include "writers.h"
+
+namespace tesk_beat {
+
+namespace {
+
+volatile sig_atomic_t g_signal = 0;
+
+void onSignal(int sig) { g_signal = sig; }
+
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void catchSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART: waitpid must return to look at the flag
+  for (int s : kSignals) sigaction(s, &sa, nullptr);
+}
+
+void defaultSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = SIG_DFL;
+  sigemptyset(&sa.sa_mask);
+  for (int s : kSignals) sigaction(s, &sa, nullptr);
+}
+
+void complain(const std::string& m) { std::fprintf(stderr, "tesk-beat: %s\n", m.c_str()); }
+
+struct Plan {
+  InputJob job;
+  std::string work_dir;
+  std::string result_path;  // --output-dir file, or spool, or empty (direct)
+  bool spooled = false;
+  bool finished = false;
+  int status = kExitOk;
+};
+
+// Unique names for the inputs' result files and log subdirectories.
+std::string uniqueStem(const std::string& path, std::set<std::string>& used) {
+  std::string stem = stemOf(path), name = stem;
+  for (int n = 2; used.count(name); ++n) name = stem + "-" + std::to_string(n);
+  used.insert(name);
+  return name;
+}
+
+bool writeAll(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    n -= size_t(w);
+  }
+  return true;
+}
+
+void copyFile(const std::string& path, int fd) {
+  int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return;
+  char buf[65536];
+  ssize_t n;
+  while ((n = ::read(in, buf, sizeof buf)) != 0) {
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (!writeAll(fd, buf, size_t(n))) break;
+  }
+  ::close(in);
+}
+
+[[noreturn]] void runWorker(const Plan& p, const Options& o, int data_fd, bool labelled,
+                            bool block) {
+  defaultSignals();
+  if (::chdir(p.work_dir.c_str()) != 0) {
+    complain(p.work_dir + ": " + std::strerror(errno));
+    std::exit(kExitSetup);
+  }
+  std::FILE* out = nullptr;
+  if (p.result_path.empty()) {
+    int fd = ::dup(data_fd);
+    out = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+  } else {
+    out = std::fopen(p.result_path.c_str(), "w");
+  }
+  if (!out) {
+    complain((p.result_path.empty() ? std::string("standard output") : p.result_path) + ": " +
+             std::strerror(errno));
+    std::exit(kExitSetup);
+  }
+  int status = trackInput(p.job, o, out, labelled, block);
+  if (std::fclose(out) != 0 && status == kExitOk) {
+    complain("cannot write the results of " + p.job.label + ": " + std::strerror(errno));
+    status = kExitSetup;
+  }
+  std::exit(status);
+}
+
+}  // namespace
+
+int runInputs(const Options& o, int data_fd) {
+  const size_t n = o.inputs.size();
+  const bool several = n > 1;
+  const bool to_files = !o.output_dir.empty();
+  const bool spool = several && o.jobs > 1 && !to_files;
+  const bool labelled = several && !to_files;
+  const bool json_array = several && !to_files && o.format == OutputFormat::kJson;
+
+  std::string top;
+  std::vector<Plan> plans(n);
+  try {
+    top = makePrivateDirectory();
+    std::set<std::string> stems;
+    const std::string out_dir = to_files ? absolutePath(o.output_dir) : "";
+    const std::string log_dir = o.log_dir.empty() ? "" : absolutePath(o.log_dir);
+    if (to_files) ensureDirectory(out_dir, "--output-dir");
+    if (!log_dir.empty()) ensureDirectory(log_dir, "--log-dir");
+    for (size_t i = 0; i < n; ++i) {
+      Plan& p = plans[i];
+      p.job.label = o.inputs[i];
+      p.job.path = absolutePath(o.inputs[i]);
+      std::string stem = uniqueStem(o.inputs[i], stems);
+      if (!o.clicks_path.empty()) {
+        p.job.clicks_path = absolutePath(o.clicks_path);
+        p.job.clicks_temp = p.job.clicks_path + ".partial";
+      }
+      if (log_dir.empty()) {
+        p.work_dir = top + "/job-" + std::to_string(i);
+        ensureDirectory(p.work_dir, "working directory");
+      } else {
+        p.work_dir = several ? log_dir + "/" + stem : log_dir;
+        ensureDirectory(p.work_dir, "--log-dir");
+      }
+      if (to_files) {
+        p.result_path = out_dir + "/" + stem + "." + resultExtension(o.format);
+      } else if (spool) {
+        p.result_path = top + "/result-" + std::to_string(i);
+        p.spooled = true;
+      }
+    }
+  } catch (const std::runtime_error& e) {
+    complain(e.what());
+    removeTree(top);
+    return kExitSetup;
+  }
+
+  catchSignals();
+  std::fflush(nullptr);
+  std::map<pid_t, size_t> running;
+  size_t next_start = 0, next_print = 0;
+  int status = kExitOk;
+  auto separator = [&](size_t i) {
+    if (json_array) writeAll(data_fd, i == 0 ? "[\n" : ",\n", 2);
+  };
+
+  while (next_print < n || !running.empty()) {
+    while (!g_signal && running.size() < size_t(o.jobs) && next_start < n) {
+      size_t i = next_start++;
+      if (!plans[i].spooled && !to_files) separator(i);
+      std::fflush(nullptr);
+      pid_t pid = ::fork();
+      if (pid < 0) {
+        complain(std::string("cannot start a worker: ") + std::strerror(errno));
+        plans[i].finished = true;
+        plans[i].status = kExitSetup;
+        continue;
+      }
+      if (pid == 0) runWorker(plans[i], o, data_fd, labelled, several);
+      running[pid] = i;
+    }
+    if (running.empty()) {
+      if (g_signal) break;
+    } else {
+      int st = 0;
+      pid_t pid = ::waitpid(-1, &st, 0);
+      if (pid < 0) {
+        if (errno == EINTR) {
+          if (g_signal)
+            for (auto& r : running) ::kill(r.first, SIGTERM);
+          continue;
+        }
+        break;
+      }
+      auto it = running.find(pid);
+      if (it == running.end()) continue;
+      Plan& p = plans[it->second];
+      running.erase(it);
+      p.finished = true;
+      if (WIFEXITED(st)) {
+        p.status = WEXITSTATUS(st);
+      } else if (WIFSIGNALED(st) && g_signal) {
+        p.status = 128 + g_signal;
+      } else {
+        p.status = kExitInputFailed;
+        complain(p.job.label + ": the tracker stopped abnormally (signal " +
+                 std::to_string(WIFSIGNALED(st) ? WTERMSIG(st) : 0) + ")");
+        if (!p.job.clicks_temp.empty()) std::remove(p.job.clicks_temp.c_str());
+      }
+    }
+    while (next_print < n && plans[next_print].finished) {
+      Plan& p = plans[next_print];
+      if (p.spooled && !g_signal) {
+        separator(next_print);
+        copyFile(p.result_path, data_fd);
+      }
+      status = worseStatus(status, p.status);
+      ++next_print;
+    }
+    if (g_signal && running.empty()) break;
+  }
+
+  if (json_array && !g_signal && n > 0) writeAll(data_fd, "]\n", 2);
+  removeTree(top);
+  if (g_signal) {
+    for (const Plan& p : plans)
+      if (!p.job.clicks_temp.empty()) std::remove(p.job.clicks_temp.c_str());
+    return 128 + g_signal;
+  }
+  return status;
+}
+
+}  // namespace tesk_beat

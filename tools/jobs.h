@@ -1,0 +1,15 @@
+// Runs every input in its own worker process (up to --jobs at a time), each
+// inside a private working directory, and gathers their results in input
+// order. The supervising process owns the directories and removes them on
+// every way out, including SIGINT, SIGTERM and SIGHUP.
+#pragma once
+
+#include "options.h"
+
+namespace tesk_beat {
+
+// `data_fd`: where the data goes (the original standard output). Returns
+// the exit status of the whole run.
+int runInputs(const Options& o, int data_fd);
+
+}  // namespace tesk_beat

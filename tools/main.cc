@@ -1,0 +1,68 @@
+// tesk-beat: tracks the beats of audio files and live streams with the
+// BeatTracker node of the tesk-music plug-in.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "exit_status.h"
+#include "jobs.h"
+#include "options.h"
+#include "plugin.h"
+
+#ifndef TESK_BEAT_VERSION
+#define TESK_BEAT_VERSION "unknown"
+#endif
+
+using namespace tesk_beat;
+
+namespace {
+
+// Standard output carries only data. The library writes its console lines
+// to standard output (std::cout), so file descriptor 1 is pointed at
+// standard error (--verbose) or /dev/null, and the data goes through a
+// duplicate of the original descriptor.
+int divertStandardOutput(bool verbose) {
+  std::fflush(stdout);
+  int data_fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  int sink = verbose ? ::dup(STDERR_FILENO) : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (sink >= 0) {
+    ::dup2(sink, STDOUT_FILENO);
+    ::close(sink);
+  }
+  if (data_fd < 0) data_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  return data_fd;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  try {
+    o = parseOptions(argc, argv);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "tesk-beat: %s\n", e.what());
+    return kExitUsage;
+  }
+  if (o.show_help) {
+    std::fputs(helpText("tesk-beat").c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitSetup;
+  }
+
+  const int data_fd = divertStandardOutput(o.verbose);
+  try {
+    loadPlugin(o.plugin_path);
+  } catch (const PluginError& e) {
+    std::fprintf(stderr, "tesk-beat: %s\n", e.what());
+    return kExitSetup;
+  }
+  if (o.show_version) {
+    std::string text = std::string("tesk-beat ") + TESK_BEAT_VERSION + "\n";
+    for (const auto& line : moduleVersions()) text += "module " + line + "\n";
+    return ::write(data_fd, text.data(), text.size()) == ssize_t(text.size()) ? kExitOk
+                                                                              : kExitSetup;
+  }
+  return runInputs(o, data_fd);
+}

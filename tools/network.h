@@ -1,0 +1,57 @@
+// The network the tool runs per input: audio source -> spectrum -> the
+// plug-in's "BeatTracker" node, driven one frame at a time.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "framer.h"
+
+namespace tesk_beat {
+
+// The node refused its settings or a frame; the message is the node's.
+struct NodeError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct TrackerSettings {
+  int sample_rate = 0;
+  int window = 0;
+  int advance = 0;
+  int min_bpm = 0;
+  int max_bpm = 0;
+  float threshold = 0.0f;
+  double compress = 0.0;
+  bool vectors = false;
+  bool diagnostics = false;
+};
+
+struct FrameResult {
+  bool beat = false;
+  float tempo = 0.0f;
+  float confidence = 0.0f;
+  std::vector<float> onset, stpm, chroma;  // with `vectors` only
+};
+
+class BeatNetwork {
+ public:
+  // Builds and initializes the network; throws NodeError.
+  BeatNetwork(const TrackerSettings& settings, Framer& framer);
+  ~BeatNetwork();
+  BeatNetwork(const BeatNetwork&) = delete;
+  BeatNetwork& operator=(const BeatNetwork&) = delete;
+
+  // Reads the next frame and runs it through the network; false at the end
+  // of the input. Throws NodeError, or InputError from the input.
+  bool step(FrameResult& result);
+
+ private:
+  struct Nodes;
+  std::unique_ptr<Nodes> nodes_;
+  Framer& framer_;
+  bool vectors_;
+};
+
+}  // namespace tesk_beat

@@ -1,0 +1,222 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+namespace tesk_beat {
+
+namespace {
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+}  // namespace
+
+long parseInteger(const std::string& text, const std::string& what, long min, long max) {
+  if (text.empty()) throw UsageError(what + ": missing number");
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(begin, &end, 10);
+  if (end == begin || *end != '\0' || text.find_first_of(" \t\n") != std::string::npos)
+    throw UsageError(what + ": " + quoted(text) + " is not an integer");
+  if (errno == ERANGE || value < min || value > max)
+    throw UsageError(what + ": " + quoted(text) + " is out of range (" + std::to_string(min) +
+                     " to " + std::to_string(max) + ")");
+  return value;
+}
+
+double parseReal(const std::string& text, const std::string& what, double min, double max) {
+  if (text.empty()) throw UsageError(what + ": missing number");
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  double value = std::strtod(begin, &end);
+  if (end == begin || *end != '\0' || text.find_first_of(" \t\n") != std::string::npos)
+    throw UsageError(what + ": " + quoted(text) + " is not a number");
+  if (!std::isfinite(value) || errno == ERANGE)
+    throw UsageError(what + ": " + quoted(text) + " is not a finite number");
+  if (value < min || value > max) {
+    std::ostringstream range;
+    range << " is out of range (" << min << " to " << max << ")";
+    throw UsageError(what + ": " + quoted(text) + range.str());
+  }
+  return value;
+}
+
+RawFormat parseRawFormat(const std::string& text) {
+  RawFormat raw;
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  while (true) {
+    auto colon = text.find(':', start);
+    parts.push_back(text.substr(start, colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  if (parts.size() < 2 || parts.size() > 3)
+    throw UsageError("--raw: " + quoted(text) + " is not RATE:CHANNELS[:FORMAT]");
+  raw.sample_rate = int(parseInteger(parts[0], "--raw sample rate", 1, 1000000));
+  raw.channels = int(parseInteger(parts[1], "--raw channel count", 1, 1024));
+  if (parts.size() == 3) {
+    static const char* const kFormats[] = {"s8", "u8", "s16", "s24", "s32", "f32", "f64"};
+    bool known = false;
+    for (const char* f : kFormats) known = known || parts[2] == f;
+    if (!known)
+      throw UsageError("--raw sample format: " + quoted(parts[2]) +
+                       " is unknown (use s8, u8, s16, s24, s32, f32 or f64)");
+    raw.sample_format = parts[2];
+  }
+  return raw;
+}
+
+Options parseOptions(int argc, const char* const* argv) {
+  Options o;
+  bool only_inputs = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (only_inputs || arg == "-" || arg.empty() || arg[0] != '-') {
+      o.inputs.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      only_inputs = true;
+      continue;
+    }
+    std::string name = arg;
+    std::optional<std::string> inline_value;
+    if (arg.rfind("--", 0) == 0) {
+      auto eq = arg.find('=');
+      if (eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        inline_value = arg.substr(eq + 1);
+      }
+    }
+    auto value = [&]() -> std::string {
+      if (inline_value) return *inline_value;
+      if (i + 1 >= argc) throw UsageError(name + ": missing value");
+      return argv[++i];
+    };
+    auto flag = [&]() {
+      if (inline_value) throw UsageError(name + ": takes no value");
+    };
+
+    if (name == "-h" || name == "--help") { flag(); o.show_help = true; }
+    else if (name == "-V" || name == "--version") { flag(); o.show_version = true; }
+    else if (name == "-v" || name == "--verbose") { flag(); o.verbose = true; }
+    else if (name == "--format") {
+      std::string f = value();
+      if (f == "plain") o.format = OutputFormat::kPlain;
+      else if (f == "csv") o.format = OutputFormat::kCsv;
+      else if (f == "json") o.format = OutputFormat::kJson;
+      else throw UsageError("--format: " + quoted(f) + " is unknown (use plain, csv or json)");
+    }
+    else if (name == "--min-bpm") o.min_bpm = int(parseInteger(value(), name, 1, 1000));
+    else if (name == "--max-bpm") o.max_bpm = int(parseInteger(value(), name, 2, 1000));
+    else if (name == "--threshold") o.threshold = float(parseReal(value(), name, 0.0, 1.0));
+    else if (name == "--window") o.window = int(parseInteger(value(), name, 16, 1 << 20));
+    else if (name == "--advance") o.advance = int(parseInteger(value(), name, 1, 1 << 20));
+    else if (name == "--diagnostics") { flag(); o.diagnostics = true; }
+    else if (name == "--vectors") { flag(); o.vectors = true; }
+    else if (name == "--compress") o.compress = parseReal(value(), name, 0.0, 1e6);
+    else if (name == "--no-compress") { flag(); o.compress = 0.0; }
+    else if (name == "--offset") o.offset = parseReal(value(), name, -10.0, 10.0);
+    else if (name == "--reliable-only") { flag(); o.reliable_only = true; }
+    else if (name == "--raw") o.raw = parseRawFormat(value());
+    else if (name == "--clicks") o.clicks_path = value();
+    else if (name == "--log-dir") o.log_dir = value();
+    else if (name == "-o" || name == "--output-dir") o.output_dir = value();
+    else if (name == "--plugin") o.plugin_path = value();
+    else if (name == "-j" || name == "--jobs") o.jobs = int(parseInteger(value(), name, 1, 256));
+    else if (name == "--no-progress") { flag(); o.progress = false; }
+    else throw UsageError(quoted(arg) + ": unknown option (see --help)");
+
+    if ((name == "--clicks" || name == "--log-dir" || name == "--output-dir" || name == "-o" ||
+         name == "--plugin") && (inline_value ? inline_value->empty() : std::string(argv[i]).empty()))
+      throw UsageError(name + ": empty path");
+  }
+
+  if (o.show_help || o.show_version) return o;
+  if (o.inputs.empty()) throw UsageError("no input file given (see --help)");
+  if (o.min_bpm >= o.max_bpm)
+    throw UsageError("--min-bpm " + std::to_string(o.min_bpm) + " must be below --max-bpm " +
+                     std::to_string(o.max_bpm));
+  if (o.window != 0 && o.advance != 0 && o.advance > o.window)
+    throw UsageError("--advance " + std::to_string(o.advance) + " must not exceed --window " +
+                     std::to_string(o.window));
+  int stdin_inputs = 0;
+  for (const auto& in : o.inputs) stdin_inputs += in == "-";
+  if (stdin_inputs > 1) throw UsageError("standard input ('-') given more than once");
+  if (o.raw && stdin_inputs == 0) throw UsageError("--raw applies to standard input ('-') only");
+  if (!o.clicks_path.empty() && o.inputs.size() != 1)
+    throw UsageError("--clicks takes exactly one input");
+  if (o.diagnostics && o.log_dir.empty())
+    throw UsageError("--diagnostics needs --log-dir (the files would be removed otherwise)");
+  if (!o.log_dir.empty() && o.inputs.size() != 1 && o.output_dir.empty())
+    throw UsageError("--log-dir with several inputs needs --output-dir");
+  return o;
+}
+
+std::string helpText(const std::string& program) {
+  std::ostringstream h;
+  Options d;
+  h << "Usage: " << program << " [OPTIONS] INPUT...\n"
+    << "Tracks the beats of music. INPUT is an audio file of any format libsndfile reads\n"
+    << "(WAV, FLAC, Ogg, MP3, ...), any rate and channel count, or '-' for standard input\n"
+    << "(a WAV stream, or raw PCM with --raw). Beats go to standard output as they are\n"
+    << "announced; messages go to standard error.\n"
+    << "\n"
+    << "Output:\n"
+    << "  --format plain|csv|json  plain: one beat time in seconds per line; csv: time,\n"
+    << "                           reliable, tempo, confidence per beat and a summary;\n"
+    << "                           json: the same as one object per input (default plain)\n"
+    << "  --reliable-only          report only beats judged reliable (default: all announced)\n"
+    << "  --offset SECONDS         added to every reported beat time (default " << d.offset << ")\n"
+    << "  --clicks OUT.wav         write the input mixed with a click on every beat: high\n"
+    << "                           click = reliable, low soft click = discarded\n"
+    << "  -o, --output-dir DIR     one result file per input (NAME.beats/.csv/.json)\n"
+    << "\n"
+    << "Tracking (node parameters):\n"
+    << "  --min-bpm N              slowest tempo searched (default " << d.min_bpm << ")\n"
+    << "  --max-bpm N              fastest tempo searched (default " << d.max_bpm << ")\n"
+    << "  --threshold X            reliability at which a beat counts as reliable, 0 to 1\n"
+    << "                           (default " << d.threshold << ")\n"
+    << "  --window N               analysis window in samples (default: 32 ms at the input\n"
+    << "                           rate, rounded to an FFT-friendly size; 512 at 16 kHz)\n"
+    << "  --advance N              frame advance in samples (default: 10 ms at the input rate)\n"
+    << "  --compress GAMMA         feed the node log(1 + GAMMA*|X|) with each bin's phase;\n"
+    << "                           0 = linear spectrum (default " << d.compress << ")\n"
+    << "  --no-compress            same as --compress 0\n"
+    << "  --diagnostics            let the node write its diagnostic files (needs --log-dir)\n"
+    << "  --vectors                request the onset, pattern-matching and chroma vectors;\n"
+    << "                           --format json then reports them with each beat\n"
+    << "\n"
+    << "Input:\n"
+    << "  --raw RATE:CHANNELS[:FORMAT]  standard input is raw interleaved little-endian PCM;\n"
+    << "                           FORMAT s8, u8, s16, s24, s32, f32 or f64 (default s16)\n"
+    << "\n"
+    << "Running:\n"
+    << "  -j, --jobs N             inputs processed in parallel processes (default " << d.jobs << ")\n"
+    << "  --log-dir DIR            keep the node's beat log \"bt_pellanbt.dat\" and diagnostic\n"
+    << "                           files in DIR (default: a private directory, removed)\n"
+    << "  --plugin PATH            the BeatTracker plug-in (default: libtesk-music.tlb in the\n"
+    << "                           lib directory next to this program's bin directory)\n"
+    << "  -v, --verbose            copy the library's console lines to standard error\n"
+    << "  --no-progress            no progress bar (it is only shown on a terminal)\n"
+    << "  -V, --version            print the module version recorded by the plug-in\n"
+    << "  -h, --help               this text\n"
+    << "\n"
+    << "Frame times: frame k covers samples k*ADVANCE up to k*ADVANCE+WINDOW (the input\n"
+    << "is padded with zeros after its end). A beat announced on frame k is reported at\n"
+    << "(k*ADVANCE + WINDOW/2) / RATE + OFFSET seconds: the centre of the frame's window.\n"
+    << "\n"
+    << "Exit status: 0 all inputs tracked; 1 an input failed (missing, unreadable, not\n"
+    << "audio, empty, NaN or infinite samples, unusable rate or settings); 2 usage error;\n"
+    << "3 an input was truncated (beats up to its end were reported); 4 the plug-in or an\n"
+    << "output location is unusable; 130 interrupted. With several inputs the most\n"
+    << "serious status is returned and every input is still processed.\n";
+  return h.str();
+}
+
+}  // namespace tesk_beat

@@ -1,0 +1,20 @@
+// Turns the options and an input's sample rate into the node's settings,
+// and rejects what the node cannot work with before it is built.
+#pragma once
+
+#include "network.h"
+#include "options.h"
+
+namespace tesk_beat {
+
+// The smallest even size >= n whose only prime factors are 2, 3 and 5:
+// sizes FFTW transforms fastest.
+int fftFriendlySize(int n);
+
+// Window (about 32 ms) and advance (about 10 ms) at `sample_rate` unless
+// given; checks the tempo range against the frame rate. Throws InputError
+// naming `input`, the rate or the option at fault.
+TrackerSettings trackerSettings(const Options& o, int sample_rate, int channels,
+                                const std::string& input);
+
+}  // namespace tesk_beat

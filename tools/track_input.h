@@ -1,0 +1,23 @@
+// Tracks the beats of one input and writes them as they are announced.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "options.h"
+
+namespace tesk_beat {
+
+struct InputJob {
+  std::string path;         // absolute path, or "-" for standard input
+  std::string label;        // the input as the user named it
+  std::string clicks_path;  // final click track, or empty
+  std::string clicks_temp;  // written there first, renamed when complete
+};
+
+// Runs in the process's current directory, where the node leaves its files.
+// `block`: write a block for this input even when it fails before the first
+// beat (several inputs share one stream). Returns an ExitStatus.
+int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool labelled, bool block);
+
+}  // namespace tesk_beat

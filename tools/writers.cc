@@ -1,0 +1,169 @@
+#include "writers.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tesk_beat {
+
+double medianReliableTempo(const std::vector<float>& tempi) {
+  if (tempi.empty()) return 0.0;
+  std::vector<float> t = tempi;
+  std::sort(t.begin(), t.end());
+  size_t n = t.size();
+  return n % 2 ? t[n / 2] : 0.5 * (double(t[n / 2 - 1]) + double(t[n / 2]));
+}
+
+std::string jsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += char(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+const char* resultExtension(OutputFormat format) {
+  switch (format) {
+    case OutputFormat::kCsv: return "csv";
+    case OutputFormat::kJson: return "json";
+    default: return "beats";
+  }
+}
+
+namespace {
+
+// Plain: one beat time per line, the convention of beat-tracking evaluation
+// tools. Notes about the input start with '#', which those tools skip.
+class PlainWriter : public BeatWriter {
+ public:
+  PlainWriter(std::FILE* out, bool labelled) : BeatWriter(out), labelled_(labelled) {}
+  void begin(const StreamInfo& info) override {
+    if (labelled_) std::fprintf(out_, "# input: %s\n", info.input.c_str());
+    flush();
+  }
+  void beat(const BeatEvent& b) override {
+    std::fprintf(out_, "%.4f\n", b.time);
+    flush();
+  }
+  void end(const Summary& s) override {
+    if (s.truncated) std::fprintf(out_, "# truncated: input ended after %.3f s\n", s.duration);
+    if (!s.error.empty()) std::fprintf(out_, "# error: %s\n", s.error.c_str());
+    if (labelled_) std::fprintf(out_, "\n");
+    flush();
+  }
+
+ private:
+  bool labelled_;
+};
+
+class CsvWriter : public BeatWriter {
+ public:
+  CsvWriter(std::FILE* out, bool labelled) : BeatWriter(out), labelled_(labelled) {}
+  void begin(const StreamInfo& info) override {
+    if (labelled_) std::fprintf(out_, "# input: %s\n", info.input.c_str());
+    std::fprintf(out_, "time,reliable,tempo,confidence\n");
+    flush();
+  }
+  void beat(const BeatEvent& b) override {
+    if (b.reliable)
+      std::fprintf(out_, "%.4f,1,%.2f,%.4f\n", b.time, double(b.tempo), double(b.confidence));
+    else
+      std::fprintf(out_, "%.4f,0,,%.4f\n", b.time, double(b.confidence));
+    flush();
+  }
+  void end(const Summary& s) override {
+    std::fprintf(out_, "# beats: %lld, reliable: %lld, discarded: %lld, median tempo: ",
+                 (long long)s.beats, (long long)s.reliable, (long long)(s.beats - s.reliable));
+    if (s.reliable > 0) std::fprintf(out_, "%.2f\n", s.median_tempo);
+    else std::fprintf(out_, "none\n");
+    std::fprintf(out_, "# duration: %.3f s%s\n", s.duration, s.truncated ? " (truncated)" : "");
+    if (!s.error.empty()) std::fprintf(out_, "# error: %s\n", s.error.c_str());
+    if (labelled_) std::fprintf(out_, "\n");
+    flush();
+  }
+
+ private:
+  bool labelled_;
+};
+
+void writeArray(std::FILE* out, const char* key, const std::vector<float>& v) {
+  std::fprintf(out, ", \"%s\": [", key);
+  for (size_t i = 0; i < v.size(); ++i) {
+    double x = v[i];
+    if (std::isfinite(x)) std::fprintf(out, i ? ", %.6g" : "%.6g", x);
+    else std::fprintf(out, i ? ", null" : "null");
+  }
+  std::fprintf(out, "]");
+}
+
+// JSON: one object per input. Beats are written one per line as they come,
+// so a reader of a live stream can follow them.
+class JsonWriter : public BeatWriter {
+ public:
+  using BeatWriter::BeatWriter;
+  void begin(const StreamInfo& info) override {
+    std::fprintf(out_,
+                 "{\"input\": %s, \"sample_rate\": %d, \"channels\": %d, \"window\": %d, "
+                 "\"advance\": %d,\n \"beats\": [",
+                 jsonString(info.input).c_str(), info.sample_rate, info.channels, info.window,
+                 info.advance);
+    flush();
+  }
+  void beat(const BeatEvent& b) override {
+    std::fprintf(out_, "%s\n  {\"time\": %.4f, \"reliable\": %s, \"tempo\": ", first_ ? "" : ",",
+                 b.time, b.reliable ? "true" : "false");
+    if (b.reliable && std::isfinite(b.tempo)) std::fprintf(out_, "%.2f", double(b.tempo));
+    else std::fprintf(out_, "null");
+    std::fprintf(out_, ", \"confidence\": %.4f, \"frame\": %lld", double(b.confidence),
+                 (long long)b.frame);
+    if (!b.onset.empty() || !b.stpm.empty() || !b.chroma.empty()) {
+      writeArray(out_, "onset", b.onset);
+      writeArray(out_, "stpm", b.stpm);
+      writeArray(out_, "chroma", b.chroma);
+    }
+    std::fprintf(out_, "}");
+    first_ = false;
+    flush();
+  }
+  void end(const Summary& s) override {
+    std::fprintf(out_, "%s],\n \"summary\": {\"beats\": %lld, \"reliable\": %lld, "
+                 "\"discarded\": %lld, \"median_tempo\": ",
+                 first_ ? "" : "\n ", (long long)s.beats, (long long)s.reliable,
+                 (long long)(s.beats - s.reliable));
+    if (s.reliable > 0 && std::isfinite(s.median_tempo)) std::fprintf(out_, "%.2f", s.median_tempo);
+    else std::fprintf(out_, "null");
+    std::fprintf(out_, ", \"duration\": %.3f, \"frames\": %lld, \"truncated\": %s}", s.duration,
+                 (long long)s.frames, s.truncated ? "true" : "false");
+    if (!s.error.empty()) std::fprintf(out_, ",\n \"error\": %s", jsonString(s.error).c_str());
+    std::fprintf(out_, "}\n");
+    flush();
+  }
+
+ private:
+  bool first_ = true;
+};
+
+}  // namespace
+
+std::unique_ptr<BeatWriter> makeWriter(OutputFormat format, std::FILE* out, bool labelled) {
+  switch (format) {
+    case OutputFormat::kCsv: return std::make_unique<CsvWriter>(out, labelled);
+    case OutputFormat::kJson: return std::make_unique<JsonWriter>(out);
+    default: return std::make_unique<PlainWriter>(out, labelled);
+  }
+}
+
+}  // namespace tesk_beat
