@@ -1,0 +1,11 @@
+// Runs when a host loads the plug-in: first the node type, then the module
+// version, in this order.
+#include "BeatTracker.h"
+#include "tesk/NodeFactory.h"
+#include "tesk/Object.h"
+
+namespace {
+const int beat_tracker_factory =
+    TESK::Node::addFactory("BeatTracker", new TESK::NodeFactory<BeatTracker>("BeatTracker"));
+const int module_version = TESK::Object::setModuleVersion("ZEDEDAZUV", "9156", "3.0.3");
+}  // namespace

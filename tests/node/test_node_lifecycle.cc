@@ -1,0 +1,235 @@
+// Construction, parameters, margins, frame order and malformed frames.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "BeatTracker.h"
+#include "FrameSource.h"
+#include "NodeFixture.h"
+#include "tesk/Exception.h"
+
+using namespace TESK;
+
+namespace {
+
+// A plain frame source: `window` samples of silence with a little noise
+// floor in the spectrum.
+FrameSource::Maker quietFrames(int window, int bins) {
+  return [window, bins](int, FrameSource::Audio &audio, FrameSource::Spectrum &spectrum) {
+    audio.resize(1, window);
+    spectrum.resize(1, bins);
+    for (int j = 0; j < bins; ++j) spectrum(0, j) = std::complex<float>(0.01f, 0.0f);
+  };
+}
+
+// Exposes the output margins for inspection.
+class InspectableBeatTracker : public BeatTracker {
+public:
+  using BeatTracker::BeatTracker;
+  OutputCacheInfo &slot(int id) { return outputSlots[id]; }
+};
+
+std::string printed(const BaseException *e) {
+  std::ostringstream out;
+  e->print(out);
+  return out.str();
+}
+
+// Builds a node and expects the construction to fail with a host exception
+// whose text contains `expected`.
+void expectRejected(const NodeParams &params, const std::string &expected) {
+  try {
+    BeatTracker node("beat", params.set());
+    ADD_FAILURE() << "construction succeeded, expected: " << expected;
+  } catch (BaseException *e) {
+    EXPECT_NE(printed(e).find(expected), std::string::npos) << printed(e);
+    delete e;
+  }
+}
+
+}  // namespace
+
+class NodeLifecycle : public InTempDir {};
+
+TEST_F(NodeLifecycle, ConstructionAndDestructionPrintOneLineEach) {
+  testing::internal::CaptureStdout();
+  { BeatTracker node("beat", NodeParams().set()); }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "BeatTracker::BeatTracker\nBeatTracker::~BeatTracker\n");
+  EXPECT_TRUE(std::filesystem::exists(dir / "bt_pellanbt.dat"));
+}
+
+TEST_F(NodeLifecycle, DeclaresPortsInOrder) {
+  BeatTracker node("beat", NodeParams().set());
+  EXPECT_EQ(node.getInputID("AUDIO"), 0);
+  EXPECT_EQ(node.getInputID("FFTAUDIO"), 1);
+  const char *outputs[] = {"BEAT_DETECTED", "TEMPO",       "CONFIDENCE",
+                           "ONSET_VECTOR",  "STPM_VECTOR", "CHROMA_VECTOR"};
+  for (int id = 0; id < 6; ++id) EXPECT_EQ(node.getOutputID(outputs[id]), id);
+}
+
+TEST_F(NodeLifecycle, ParameterOfTheWrongTypeRaisesCastException) {
+  ParameterSet params = NodeParams().set();
+  params.add("RELIABILITY-THRESHOLD", ObjectRef(NetCType<int>::alloc(1)));
+  testing::internal::CaptureStdout();
+  try {
+    BeatTracker node("beat", params);
+    ADD_FAILURE() << "an int threshold was accepted";
+  } catch (BaseException *e) {
+    EXPECT_NE(dynamic_cast<CastException *>(e), nullptr);
+    EXPECT_EQ(printed(e), "Cast error: Trying to cast ObjectRef (Int) into Float\n");
+    delete e;
+  }
+
+  params = NodeParams().set();
+  params.add("ADVANCE", ObjectRef(NetCType<float>::alloc(441.0f)));
+  try {
+    BeatTracker node("beat", params);
+    ADD_FAILURE() << "a float advance was accepted";
+  } catch (BaseException *e) {
+    EXPECT_NE(dynamic_cast<CastException *>(e), nullptr);
+    delete e;
+  }
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("~BeatTracker"), std::string::npos) << "no node was built, none destroyed";
+}
+
+TEST_F(NodeLifecycle, BadParametersAreRejectedNamingTheParameter) {
+  testing::internal::CaptureStdout();
+  NodeParams p;
+  p.rate = 0;
+  expectRejected(p, "\"SAMPLING_RATE\" must be above 0");
+  p = NodeParams();
+  p.advance = -512;
+  expectRejected(p, "\"ADVANCE\" must be above 0");
+  p = NodeParams();
+  p.min_bpm = 0;
+  expectRejected(p, "\"MIN_BPM\" must be above 0");
+  p = NodeParams();
+  p.max_bpm = 1;
+  p.min_bpm = 1;
+  expectRejected(p, "\"MAX_BPM\" must be above 1");
+  p = NodeParams();
+  p.max_bpm = 60;
+  expectRejected(p, "\"MAX_BPM\" (60) must be above \"MIN_BPM\" (60)");
+  // 100 frames per second: 61 to 60 BPM gives the range 100 to 100.
+  p = NodeParams();
+  p.max_bpm = 61;
+  expectRejected(p, "fewer than two beat intervals");
+  // 2000 BPM at 100 frames per second: intervals of 4 frames.
+  p = NodeParams();
+  p.max_bpm = 2000;
+  expectRejected(p, "at least 5");
+  // 1 BPM at 100 frames per second: 6000 frames, beyond the histories.
+  p = NodeParams();
+  p.min_bpm = 1;
+  expectRejected(p, "\"MIN_BPM\" is too slow");
+  testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(std::filesystem::exists(dir / "bt_pellanbt.dat"))
+      << "a rejected node must not truncate the beat log";
+}
+
+TEST_F(NodeLifecycle, InitializeRaisesEveryMarginAboveTheLargest) {
+  testing::internal::CaptureStdout();
+  InspectableBeatTracker node("beat", NodeParams().set());
+  FrameSource source(quietFrames(512, 257));
+  node.connectToNode("AUDIO", &source, "AUDIO");
+  node.connectToNode("FFTAUDIO", &source, "FFTAUDIO");
+  node.slot(1).aheadMargin = 3;
+  node.slot(4).behindMargin = 7;
+  node.initialize();
+  for (int id = 0; id < 6; ++id) {
+    EXPECT_EQ(node.slot(id).aheadMargin, 4) << "output " << id;
+    EXPECT_EQ(node.slot(id).behindMargin, 8) << "output " << id;
+    ASSERT_NE(node.slot(id).buffer, nullptr);
+    EXPECT_GE(node.slot(id).buffer->getCapacity(), 13);
+  }
+  testing::internal::GetCapturedStdout();
+}
+
+TEST_F(NodeLifecycle, FramesAreComputedInOrderAndOnce) {
+  testing::internal::CaptureStdout();
+  BeatTracker node("beat", NodeParams().set());
+  FrameSource source(quietFrames(512, 257));
+  node.connectToNode("AUDIO", &source, "AUDIO");
+  node.connectToNode("FFTAUDIO", &source, "FFTAUDIO");
+  node.initialize();
+
+  ObjectRef tempo = node.getOutput(node.getOutputID("TEMPO"), 3);
+  EXPECT_EQ(source.computed, (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_FALSE(tempo.isNil());
+
+  ObjectRef confidence = node.getOutput(node.getOutputID("CONFIDENCE"), 3);
+  ObjectRef again = node.getOutput(node.getOutputID("CONFIDENCE"), 3);
+  EXPECT_EQ(source.computed.size(), 4u) << "a computed frame runs nothing";
+  EXPECT_EQ(confidence.get(), again.get());
+  const std::string out = testing::internal::GetCapturedStdout();
+
+  // Start-up runs once, before the engine's own lines.
+  const auto start = out.find("BeatTracker::count0Initialize\n"
+                              "BeatTracker::realTimeBeatTrackerInitialize\n"
+                              "DEBUG1003199\n"
+                              "beat_tracking initialize ended\n");
+  EXPECT_NE(start, std::string::npos) << out;
+  EXPECT_EQ(out.find("count0Initialize", start + 1), std::string::npos);
+}
+
+// Frame shapes per frame number; anything not listed is well formed.
+struct Shape {
+  int audio_columns = 512;
+  int spectrum_rows = 1;
+  int spectrum_columns = 257;
+};
+
+FrameSource::Maker shaped(std::map<int, Shape> odd) {
+  return [odd](int count, FrameSource::Audio &audio, FrameSource::Spectrum &spectrum) {
+    const auto it = odd.find(count);
+    const Shape shape = it == odd.end() ? Shape() : it->second;
+    audio.resize(2, shape.audio_columns);
+    spectrum.resize(shape.spectrum_rows, shape.spectrum_columns);
+  };
+}
+
+TEST_F(NodeLifecycle, MalformedFramesRaiseAndTheNodeRecovers) {
+  testing::internal::CaptureStdout();
+  BeatTracker node("beat", NodeParams().set());
+  const int beat_id = node.getOutputID("BEAT_DETECTED");
+  std::vector<std::unique_ptr<FrameSource> > sources;
+  // Each attempt reads from a new source, as a host would after mending
+  // its input; the node must not have changed on a refused frame.
+  auto expectFrame = [&](int frame, std::map<int, Shape> odd, const std::string &error) {
+    sources.push_back(std::make_unique<FrameSource>(shaped(odd)));
+    node.connectToNode("AUDIO", sources.back().get(), "AUDIO");
+    node.connectToNode("FFTAUDIO", sources.back().get(), "FFTAUDIO");
+    if (!node.isInitialized()) node.initialize();
+    try {
+      node.getOutput(beat_id, frame);
+      EXPECT_TRUE(error.empty()) << "frame " << frame << " was accepted, expected: " << error;
+    } catch (BaseException *e) {
+      const std::string message = printed(e);
+      EXPECT_FALSE(error.empty()) << message;
+      EXPECT_NE(message.find(error), std::string::npos) << message;
+      EXPECT_NE(message.find("src/BeatTracker:689"), std::string::npos) << message;
+      EXPECT_NE(message.find("Exception caught in BufferedNode::getOutput"), std::string::npos);
+      delete e;
+    }
+  };
+
+  expectFrame(0, {{0, {1, 1, 1}}}, "needs at least 2");
+  expectFrame(0, {{0, {256, 1, 129}}}, "\"ADVANCE\" (441) is larger than the analysis window (256");
+  expectFrame(0, {{0, {512, 1, 258}}}, "258 columns, more than the 257 bins");
+  expectFrame(1, {}, "");
+  expectFrame(2, {{2, {300, 1, 257}}}, "300 columns, fewer than the analysis window of 512");
+  expectFrame(2, {{2, {512, 0, 257}}}, "FFTAUDIO matrix has no rows");
+  expectFrame(2, {{2, {512, 1, 300}}}, "300 columns, more than the 257 bins");
+  // A wider AUDIO frame and a narrower spectrum are within bounds.
+  expectFrame(3, {{3, {600, 1, 100}}}, "");
+  const std::string out = testing::internal::GetCapturedStdout();
+  const auto first = out.find("BeatTracker::count0Initialize");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(out.find("BeatTracker::count0Initialize", first + 1), std::string::npos)
+      << "refused frames must not build a second engine";
+}
