@@ -168,7 +168,7 @@ TEST_F(NodeTracking, BeatsWithoutAnIntervalAreNotPublished) {
   int silent_beats = 0;
   for (int i = 0; i < frames; ++i) {
     ASSERT_TRUE(std::isfinite(out[i].tempo)) << "frame " << i;
-    if (i >= silence + 110 && out[i].detected) {
+    if (i >= silence + 100 && out[i].detected) {
       ++silent_beats;
       EXPECT_EQ(out[i].tempo, 0.0f) << "frame " << i;
     }
