@@ -8,6 +8,7 @@
 
 #include "BeatSchedule.h"
 #include "WindowHelpers.h"
+#include "engine/EngineLimits.h"
 #include "tesk/Exception.h"
 #include "tesk/Matrix.h"
 #include "tesk/NetCType.h"
@@ -21,12 +22,6 @@ namespace {
 const unsigned long kMelBands = 64;
 const unsigned long kBandBegin = 1;
 const unsigned long kBandEnd = 63;
-
-// Interval range the engine can search: no interval shorter than 5 frames
-// (a silent frame reports the shortest minus 5), and none so long that three
-// beats of history leave the engine's 3000-frame histories.
-const double kMinIntervalStart = 5;
-const double kMaxIntervalEnd = 1000;
 
 [[noreturn]] void fail(const std::string &message, int line) {
   throw new GeneralException("BeatTracker: " + message, __FILE__, line);
@@ -116,14 +111,19 @@ void BeatTracker::checkParameters() const {
   const std::string context = " (\"SAMPLING_RATE\" " + str(sampling_rate) + ", \"ADVANCE\" " +
                               str(advance) + ", \"MIN_BPM\" " + str(min_bpm) +
                               ", \"MAX_BPM\" " + str(max_bpm) + ")";
-  if (shortest < kMinIntervalStart)
+  if (shortest < beat_tracker::kMinShiftStart)
     fail("parameter \"MAX_BPM\" is too fast for the frame rate: the shortest beat interval is " +
-             str(shortest) + " frames, it must be at least " +
-             str(kMinIntervalStart) + context,
+             str(shortest) + " frames, it must be at least " + str(beat_tracker::kMinShiftStart) +
+             context,
          __LINE__);
-  if (end > kMaxIntervalEnd)
+  if (shortest > beat_tracker::kMaxShiftStart)
+    fail("parameter \"MAX_BPM\" is too slow for the frame rate: the shortest beat interval is " +
+             str(shortest) + " frames, it must be at most " + str(beat_tracker::kMaxShiftStart) +
+             context,
+         __LINE__);
+  if (end > beat_tracker::kMaxShiftEnd)
     fail("parameter \"MIN_BPM\" is too slow for the frame rate: the beat interval range ends at " +
-             str(end) + " frames, it must end at " + str(kMaxIntervalEnd) +
+             str(end) + " frames, it must end at " + str(beat_tracker::kMaxShiftEnd) +
              " frames at most" + context,
          __LINE__);
   if (end < shortest + 2)

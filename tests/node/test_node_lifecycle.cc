@@ -127,6 +127,12 @@ TEST_F(NodeLifecycle, BadParametersAreRejectedNamingTheParameter) {
   p = NodeParams();
   p.min_bpm = 1;
   expectRejected(p, "\"MIN_BPM\" is too slow");
+  // 10 to 15 BPM: the shortest interval, 429 frames, would let the tracker
+  // step beyond its histories.
+  p = NodeParams();
+  p.min_bpm = 10;
+  p.max_bpm = 15;
+  expectRejected(p, "\"MAX_BPM\" is too slow");
   testing::internal::GetCapturedStdout();
   EXPECT_FALSE(std::filesystem::exists(dir / "bt_pellanbt.dat"))
       << "a rejected node must not truncate the beat log";
