@@ -47,7 +47,9 @@ inline ssize_t ByteStream::read(void* cookie, char* buffer, size_t size) {
   ByteStream* self = static_cast<ByteStream*>(cookie);
   const std::size_t left = self->bytes_.size() - self->offset_;
   const std::size_t n = size < left ? size : left;
-  std::memcpy(buffer, self->bytes_.data() + self->offset_, n);
+  if (n > 0) {
+    std::memcpy(buffer, self->bytes_.data() + self->offset_, n);
+  }
   self->offset_ += n;
   return static_cast<ssize_t>(n);
 }
