@@ -162,6 +162,7 @@ public:
   T* operator->() const noexcept { return ptr; }
   T& operator*() const noexcept { return *ptr; }
   bool isNil() const noexcept { return ptr == nullptr; }
+  explicit operator bool() const noexcept { return ptr != nullptr; }
 
   // Gives up the pointer and its count to the caller.
   T* detach() noexcept {
