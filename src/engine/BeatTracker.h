@@ -37,6 +37,9 @@ class BeatTracker {
   std::vector<double> MakeChromaVec(RingIBuffer<std::vector<double>>& spectra);
 
  private:
+  // Read-only view of the state for the unit tests.
+  friend class BeatTrackerInspector;
+
   void computeMelEdges();
   void updateMelRanges(std::size_t spectrum_size);
   void openLogs();
