@@ -32,8 +32,8 @@ bool logReportsShortData(SNDFILE* file) {
 
 }  // namespace
 
-AudioInput::AudioInput(const std::string& path, const RawFormat* raw)
-    : name_(path == "-" ? "standard input" : path) {
+AudioInput::AudioInput(const std::string& path, const RawFormat* raw, const std::string& label)
+    : name_(path == "-" ? "standard input" : label.empty() ? path : label) {
   if (path == "-") {
     if (raw) {
       info_.samplerate = raw->sample_rate;

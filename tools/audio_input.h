@@ -20,8 +20,9 @@ struct InputError : std::runtime_error {
 
 class AudioInput {
  public:
-  // `path` "-" reads standard input (raw PCM if `raw` is given).
-  AudioInput(const std::string& path, const RawFormat* raw);
+  // `path` "-" reads standard input (raw PCM if `raw` is given). Messages
+  // name the input by `label` (the path when empty).
+  AudioInput(const std::string& path, const RawFormat* raw, const std::string& label = "");
   ~AudioInput();
   AudioInput(const AudioInput&) = delete;
   AudioInput& operator=(const AudioInput&) = delete;

@@ -213,6 +213,8 @@ int runInputs(const Options& o, int data_fd) {
         p.status = WEXITSTATUS(st);
       } else if (WIFSIGNALED(st) && g_signal) {
         p.status = 128 + g_signal;
+      } else if (WIFSIGNALED(st) && WTERMSIG(st) == SIGPIPE) {
+        p.status = 128 + SIGPIPE;  // the reader went away: quiet, as any filter
       } else {
         p.status = kExitInputFailed;
         complain(p.job.label + ": the tracker stopped abnormally (signal " +

@@ -35,7 +35,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
   std::unique_ptr<AudioInput> input;
   std::unique_ptr<ClickWriter> clicks;
   try {
-    input = std::make_unique<AudioInput>(job.path, o.raw ? &*o.raw : nullptr);
+    input = std::make_unique<AudioInput>(job.path, o.raw ? &*o.raw : nullptr, job.label);
     info.sample_rate = input->sampleRate();
     info.channels = input->channels();
     TrackerSettings settings =

@@ -1,0 +1,371 @@
+// Unit tests of the tool's parts that need no plug-in: options, settings,
+// reading and framing, spectrum, writers and the click track.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <vector>
+
+#include "audio_input.h"
+#include "click_writer.h"
+#include "framer.h"
+#include "options.h"
+#include "settings.h"
+#include "stft.h"
+#include "tool_process.h"
+#include "writers.h"
+
+using namespace tesk_beat;
+using tesk_beat_test::TempDir;
+
+namespace {
+
+Options parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "tesk-beat");
+  return parseOptions(int(args.size()), args.data());
+}
+
+std::string usageMessage(std::vector<const char*> args) {
+  try {
+    parse(args);
+  } catch (const UsageError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+void writeFloats(const std::string& path, const std::vector<float>& samples, int channels,
+                 int rate, int format) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = format;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  sf_writef_float(f, samples.data(), sf_count_t(samples.size() / channels));
+  sf_close(f);
+}
+
+}  // namespace
+
+TEST(Options, DefaultsAndValues) {
+  Options o = parse({"a.wav"});
+  EXPECT_EQ(o.inputs, std::vector<std::string>{"a.wav"});
+  EXPECT_EQ(o.format, OutputFormat::kPlain);
+  EXPECT_LT(o.min_bpm, o.max_bpm);
+  EXPECT_EQ(o.window, 0);
+  EXPECT_EQ(o.jobs, 1);
+
+  o = parse({"--format=json", "--min-bpm", "70", "--max-bpm=150", "--threshold", "0.25",
+             "--compress", "3.5", "--offset", "-0.02", "-j", "3", "--", "-x.wav", "-"});
+  EXPECT_EQ(o.format, OutputFormat::kJson);
+  EXPECT_EQ(o.min_bpm, 70);
+  EXPECT_EQ(o.max_bpm, 150);
+  EXPECT_FLOAT_EQ(o.threshold, 0.25f);
+  EXPECT_DOUBLE_EQ(o.compress, 3.5);
+  EXPECT_DOUBLE_EQ(o.offset, -0.02);
+  EXPECT_EQ(o.jobs, 3);
+  EXPECT_EQ(o.inputs, (std::vector<std::string>{"-x.wav", "-"}));
+
+  EXPECT_EQ(parse({"--no-compress", "a"}).compress, 0.0);
+  EXPECT_TRUE(parse({"--help"}).show_help);  // no input needed
+}
+
+TEST(Options, RejectsWithAMessageNamingTheOption) {
+  EXPECT_NE(usageMessage({"--bogus", "a"}).find("--bogus"), std::string::npos);
+  EXPECT_NE(usageMessage({"--window", "12x", "a"}).find("--window"), std::string::npos);
+  EXPECT_NE(usageMessage({"--window", "", "a"}).find("--window"), std::string::npos);
+  EXPECT_NE(usageMessage({"--threshold", "nan", "a"}).find("--threshold"), std::string::npos);
+  EXPECT_NE(usageMessage({"--threshold", "1.5", "a"}).find("out of range"), std::string::npos);
+  EXPECT_NE(usageMessage({"--jobs", "0", "a"}).find("--jobs"), std::string::npos);
+  EXPECT_NE(usageMessage({"--min-bpm", "99999999999999999999", "a"}).find("--min-bpm"),
+            std::string::npos);
+  EXPECT_NE(usageMessage({"a", "--advance"}).find("missing value"), std::string::npos);
+  EXPECT_NE(usageMessage({"--format", "xml", "a"}).find("xml"), std::string::npos);
+  EXPECT_NE(usageMessage({"--min-bpm", "150", "--max-bpm", "100", "a"}).find("--max-bpm"),
+            std::string::npos);
+  EXPECT_NE(usageMessage({"--window", "256", "--advance", "512", "a"}).find("--advance"),
+            std::string::npos);
+  EXPECT_NE(usageMessage({"--verbose=yes", "a"}).find("takes no value"), std::string::npos);
+  EXPECT_FALSE(usageMessage({}).empty());
+  EXPECT_NE(usageMessage({"-", "-"}).find("more than once"), std::string::npos);
+  EXPECT_NE(usageMessage({"--raw", "16000:1", "a.wav"}).find("--raw"), std::string::npos);
+  EXPECT_NE(usageMessage({"--clicks", "c.wav", "a", "b"}).find("--clicks"), std::string::npos);
+  EXPECT_NE(usageMessage({"--diagnostics", "a"}).find("--log-dir"), std::string::npos);
+}
+
+TEST(Options, RawFormat) {
+  RawFormat r = parseRawFormat("16000:2");
+  EXPECT_EQ(r.sample_rate, 16000);
+  EXPECT_EQ(r.channels, 2);
+  EXPECT_EQ(r.sample_format, "s16");
+  EXPECT_EQ(parseRawFormat("8000:1:f32").sample_format, "f32");
+  EXPECT_THROW(parseRawFormat("16000"), UsageError);
+  EXPECT_THROW(parseRawFormat("16000:0"), UsageError);
+  EXPECT_THROW(parseRawFormat("16000:1:s12"), UsageError);
+  EXPECT_THROW(parseRawFormat("16k:1"), UsageError);
+  EXPECT_THROW(parseRawFormat("16000:1:s16:x"), UsageError);
+}
+
+TEST(Settings, WindowAndAdvanceFollowTheRate) {
+  EXPECT_EQ(fftFriendlySize(512), 512);
+  EXPECT_EQ(fftFriendlySize(1411), 1440);
+  EXPECT_EQ(fftFriendlySize(705), 720);
+  EXPECT_EQ(fftFriendlySize(7), 8);
+  Options o;
+  TrackerSettings s = trackerSettings(o, 16000, 1, "x");
+  EXPECT_EQ(s.window, 512);
+  EXPECT_EQ(s.advance, 160);
+  s = trackerSettings(o, 44100, 2, "x");
+  EXPECT_EQ(s.window, 1440);
+  EXPECT_EQ(s.advance, 441);
+  o.window = 1024;
+  o.advance = 256;
+  s = trackerSettings(o, 44100, 2, "x");
+  EXPECT_EQ(s.window, 1024);
+  EXPECT_EQ(s.advance, 256);
+}
+
+TEST(Settings, RejectsWhatTheNodeCannotUse) {
+  Options o;
+  auto message = [&](int rate, int channels) -> std::string {
+    try {
+      trackerSettings(o, rate, channels, "in.wav");
+    } catch (const InputError& e) {
+      return e.what();
+    }
+    return "";
+  };
+  EXPECT_NE(message(2000, 1).find("sample rate 2000"), std::string::npos);
+  EXPECT_NE(message(16000, 1000).find("channels"), std::string::npos);
+  o.advance = 4000;  // 4 frames per second: intervals far too short
+  o.window = 8192;
+  EXPECT_NE(message(16000, 1).find("--max-bpm"), std::string::npos);
+  o = Options();
+  o.advance = 10;  // 1600 frames per second: intervals too long
+  EXPECT_NE(message(16000, 1).find("--min-bpm"), std::string::npos);
+  o = Options();
+  o.window = 32;
+  EXPECT_NE(message(16000, 1).find("--window"), std::string::npos);
+  o = Options();
+  o.min_bpm = 150;
+  o.max_bpm = 151;
+  EXPECT_NE(message(16000, 1).find("too narrow"), std::string::npos);
+  o = Options();
+  EXPECT_EQ(message(8000, 6), "");
+}
+
+TEST(Framer, FrameKCoversItsSamplesAndThePaddingIsZero) {
+  TempDir dir;
+  const int n = 23, channels = 2;
+  std::vector<float> s(n * channels);
+  for (int i = 0; i < n; ++i) {
+    s[i * 2] = float(i + 1) / 64.0f;
+    s[i * 2 + 1] = -float(i + 1) / 64.0f;
+  }
+  writeFloats(dir.file("ramp.wav"), s, channels, 8000, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  AudioInput in(dir.file("ramp.wav"), nullptr);
+  Framer f(in, 8, 3);
+  int frames = 0;
+  while (f.next()) {
+    const int k = frames++;
+    ASSERT_EQ(f.frameIndex(), k);
+    for (int j = 0; j < 8; ++j) {
+      int sample = k * 3 + j;
+      float expected = sample < n ? float(sample + 1) / 64.0f : 0.0f;
+      EXPECT_EQ(f.channel(0)[j], expected) << "frame " << k << " sample " << j;
+      EXPECT_EQ(f.channel(1)[j], -expected);
+    }
+    EXPECT_EQ(f.newFrames(), k == 0 ? 8 : std::min(3, n - (k * 3 + 5)));
+  }
+  // Every sample is new in exactly one frame: 8 in frame 0, then 3 each.
+  EXPECT_EQ(frames, 1 + (n - 8 + 2) / 3);
+  EXPECT_EQ(in.framesRead(), n);
+  EXPECT_FALSE(in.truncated());
+}
+
+TEST(AudioInput, RejectsBadFilesWithTheirName) {
+  TempDir dir;
+  auto message = [](const std::string& path) -> std::string {
+    try {
+      AudioInput in(path, nullptr);
+      std::vector<float> buf(4096);
+      while (in.read(buf.data(), 1024) > 0) {
+      }
+    } catch (const InputError& e) {
+      return e.what();
+    }
+    return "";
+  };
+  EXPECT_NE(message(dir.file("missing.wav")).find("missing.wav: No such file"), std::string::npos);
+  EXPECT_NE(message(dir.path()).find("directory"), std::string::npos);
+  tesk_beat_test::writeFile(dir.file("empty.wav"), "");
+  EXPECT_NE(message(dir.file("empty.wav")).find("empty"), std::string::npos);
+  tesk_beat_test::writeFile(dir.file("text.wav"), "this is not audio at all, just some text\n");
+  EXPECT_NE(message(dir.file("text.wav")).find("not a readable audio file"), std::string::npos);
+  writeFloats(dir.file("nothing.wav"), {}, 1, 16000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  EXPECT_NE(message(dir.file("nothing.wav")).find("no audio samples"), std::string::npos);
+
+  std::vector<float> s(16000, 0.1f);
+  s[12000] = std::nanf("");
+  writeFloats(dir.file("nan.wav"), s, 1, 16000, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  std::string m = message(dir.file("nan.wav"));
+  EXPECT_NE(m.find("NaN sample at 0.75 s"), std::string::npos) << m;
+  s[12000] = INFINITY;
+  writeFloats(dir.file("inf.wav"), s, 1, 16000, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  EXPECT_NE(message(dir.file("inf.wav")).find("infinite"), std::string::npos);
+}
+
+TEST(AudioInput, NoticesACutFile) {
+  TempDir dir;
+  std::vector<float> s(16000, 0.25f);
+  writeFloats(dir.file("whole.wav"), s, 1, 16000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  std::string bytes = tesk_beat_test::readFile(dir.file("whole.wav"));
+  tesk_beat_test::writeFile(dir.file("cut.wav"), bytes.substr(0, bytes.size() / 2));
+  {
+    AudioInput whole(dir.file("whole.wav"), nullptr);
+    std::vector<float> buf(32000);
+    EXPECT_EQ(whole.read(buf.data(), 32000), 16000);
+    EXPECT_FALSE(whole.truncated());
+  }
+  AudioInput cut(dir.file("cut.wav"), nullptr);
+  std::vector<float> buf(32000);
+  int64_t got = 0, n;
+  while ((n = cut.read(buf.data(), 4096)) > 0) got += n;
+  EXPECT_GT(got, 7000);
+  EXPECT_LT(got, 8100);
+  EXPECT_TRUE(cut.truncated());
+}
+
+TEST(Stft, HannWindowedSpectrumAndCompressionKeepingPhase) {
+  const int n = 512;
+  std::vector<float> x(n);
+  const double pi = 3.14159265358979323846;
+  for (int i = 0; i < n; ++i) x[i] = float(0.5 * std::cos(2 * pi * 10 * i / n + 0.3));
+  Stft linear(n, 0.0), compressed(n, 10.0);
+  std::vector<std::complex<float>> a(linear.bins()), b(compressed.bins());
+  ASSERT_EQ(linear.bins(), 257);
+  linear.transform(x.data(), a.data());
+  compressed.transform(x.data(), b.data());
+  // A periodic Hann window spreads a bin-centred sine over bins 9, 10, 11
+  // with amplitudes N*A/8, N*A/4, N*A/8.
+  EXPECT_NEAR(std::abs(a[10]), n * 0.5 / 4, 0.05);
+  EXPECT_NEAR(std::abs(a[9]), n * 0.5 / 8, 0.05);
+  EXPECT_NEAR(std::abs(a[11]), n * 0.5 / 8, 0.05);
+  EXPECT_NEAR(std::arg(a[10]), 0.3, 1e-4);
+  EXPECT_LT(std::abs(a[20]), 1e-3);
+  for (int k : {9, 10, 11}) {
+    EXPECT_NEAR(std::abs(b[k]), std::log1p(10.0 * std::abs(a[k])), 1e-4);
+    EXPECT_NEAR(std::arg(b[k]), std::arg(a[k]), 1e-5);
+  }
+  std::vector<float> silence(n, 0.0f);
+  compressed.transform(silence.data(), b.data());
+  for (auto v : b) EXPECT_EQ(v, std::complex<float>(0.0f, 0.0f));
+}
+
+TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
+  TempDir dir;
+  StreamInfo info{"song \"1\".wav", 16000, 2, 512, 160};
+  BeatEvent reliable;
+  reliable.frame = 100;
+  reliable.time = 1.016;
+  reliable.reliable = true;
+  reliable.tempo = 120.0f;
+  reliable.confidence = 0.75f;
+  BeatEvent discarded = reliable;
+  discarded.time = 1.516;
+  discarded.reliable = false;
+  discarded.tempo = 0.0f;
+  Summary s;
+  s.beats = 2;
+  s.reliable = 1;
+  s.median_tempo = 120.0;
+  s.duration = 2.0;
+  s.frames = 200;
+
+  auto render = [&](OutputFormat f, bool labelled, const Summary& sum) {
+    std::string path = dir.file("out");
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    auto w = makeWriter(f, out, labelled);
+    w->begin(info);
+    w->beat(reliable);
+    w->beat(discarded);
+    w->end(sum);
+    std::fclose(out);
+    return tesk_beat_test::readFile(path);
+  };
+  EXPECT_EQ(render(OutputFormat::kPlain, false, s), "1.0160\n1.5160\n");
+  EXPECT_EQ(render(OutputFormat::kPlain, true, s),
+            "# input: song \"1\".wav\n1.0160\n1.5160\n\n");
+  std::string csv = render(OutputFormat::kCsv, false, s);
+  EXPECT_EQ(csv.substr(0, csv.find("# beats")),
+            "time,reliable,tempo,confidence\n1.0160,1,120.00,0.7500\n1.5160,0,,0.7500\n");
+  EXPECT_NE(csv.find("# beats: 2, reliable: 1, discarded: 1, median tempo: 120.00"),
+            std::string::npos);
+  std::string json = render(OutputFormat::kJson, false, s);
+  EXPECT_NE(json.find("\"input\": \"song \\\"1\\\".wav\""), std::string::npos) << json;
+  EXPECT_NE(json.find("{\"time\": 1.0160, \"reliable\": true, \"tempo\": 120.00"),
+            std::string::npos) << json;
+  EXPECT_NE(json.find("\"reliable\": false, \"tempo\": null"), std::string::npos);
+  EXPECT_NE(json.find("\"median_tempo\": 120.00"), std::string::npos);
+  EXPECT_EQ(json.back(), '\n');
+  EXPECT_EQ(std::count(json.begin(), json.end(), '{'), std::count(json.begin(), json.end(), '}'));
+
+  Summary failed = s;
+  failed.error = "in.wav: NaN sample at 1 s";
+  failed.truncated = true;
+  std::string plain = render(OutputFormat::kPlain, false, failed);
+  EXPECT_NE(plain.find("# truncated"), std::string::npos);
+  EXPECT_NE(plain.find("# error: in.wav: NaN sample at 1 s"), std::string::npos);
+  EXPECT_NE(render(OutputFormat::kJson, false, failed).find("\"error\": \"in.wav: NaN"),
+            std::string::npos);
+  EXPECT_EQ(medianReliableTempo({}), 0.0);
+  EXPECT_EQ(medianReliableTempo({120.0f, 60.0f, 130.0f}), 120.0);
+  EXPECT_EQ(medianReliableTempo({120.0f, 122.0f}), 121.0);
+}
+
+TEST(ClickWriter, ClicksLandWhereAskedAndDifferByReliability) {
+  TempDir dir;
+  const int rate = 16000, channels = 2, frames = 3 * rate;
+  std::vector<float> silence(size_t(frames) * channels, 0.0f);
+  {
+    ClickWriter w(dir.file("c.wav"), rate, channels, 1000);
+    for (int at = 0; at < frames; at += 160) {
+      w.push(silence.data() + size_t(at) * channels, 160);
+      // Announced late, as the tracker does: after its samples were pushed.
+      if (at == 8000) w.click(rate / 2, true);
+      if (at == 24000) w.click(2 * rate, false);
+    }
+    w.finish();
+  }
+  SF_INFO info{};
+  SNDFILE* f = sf_open(dir.file("c.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(info.frames, frames);
+  EXPECT_EQ(info.channels, channels);
+  EXPECT_EQ(info.samplerate, rate);
+  std::vector<float> out(size_t(frames) * channels);
+  sf_readf_float(f, out.data(), frames);
+  sf_close(f);
+  auto energy = [&](int from, int to, int* crossings) {
+    double e = 0;
+    *crossings = 0;
+    for (int i = from; i < to; ++i) {
+      e += double(out[size_t(i) * channels]) * out[size_t(i) * channels];
+      if (i > from && (out[size_t(i) * channels] > 0) != (out[size_t(i - 1) * channels] > 0))
+        ++*crossings;
+    }
+    return e;
+  };
+  int cr = 0, cd = 0, cq = 0;
+  double reliable = energy(rate / 2, rate / 2 + 640, &cr);
+  double discarded = energy(2 * rate, 2 * rate + 640, &cd);
+  double quiet = energy(rate, rate + 640, &cq);
+  EXPECT_EQ(quiet, 0.0);
+  EXPECT_EQ(energy(rate / 2 - 100, rate / 2, &cq), 0.0);
+  EXPECT_GT(discarded, 0.0);
+  EXPECT_GT(reliable, 2.0 * discarded);
+  EXPECT_GT(cr, 2 * cd);  // higher pitch
+}

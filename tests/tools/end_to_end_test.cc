@@ -1,0 +1,328 @@
+// End-to-end tests through the built tesk-beat and the real plug-in.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "music_synth.h"
+#include "tool_process.h"
+
+using namespace tesk_beat_test;
+
+namespace {
+
+// Every run gets the plug-in path and a private TMPDIR, so that anything
+// the tool leaves behind is seen.
+struct Env {
+  TempDir work, tmp;
+  std::vector<std::string> env() const { return {"TMPDIR=" + tmp.path()}; }
+  std::vector<std::string> with(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--plugin", pluginPath()});
+    return args;
+  }
+  ToolResult run(std::vector<std::string> args) const {
+    return runTool(with(std::move(args)), work.path(), env());
+  }
+};
+
+struct CsvBeat {
+  double time;
+  bool reliable;
+  double tempo;
+};
+
+std::vector<CsvBeat> csvBeats(const ToolResult& r) {
+  std::vector<CsvBeat> beats;
+  for (const auto& line : r.lines()) {
+    if (line.empty() || line[0] == '#' || line[0] == 't') continue;
+    CsvBeat b{};
+    std::istringstream s(line);
+    std::string field;
+    std::getline(s, field, ',');
+    b.time = std::stod(field);
+    std::getline(s, field, ',');
+    b.reliable = field == "1";
+    std::getline(s, field, ',');
+    b.tempo = field.empty() ? 0.0 : std::stod(field);
+    beats.push_back(b);
+  }
+  return beats;
+}
+
+double medianTempo(const std::vector<CsvBeat>& beats) {
+  std::vector<double> t;
+  for (const auto& b : beats)
+    if (b.reliable) t.push_back(b.tempo);
+  if (t.empty()) return 0.0;
+  std::sort(t.begin(), t.end());
+  return t[t.size() / 2];
+}
+
+int lineCount(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n')); }
+
+}  // namespace
+
+// Tempo within 2 % and the announced beats on the true grid, at tempi across
+// the default range. Measured F-measures are 1.0 for these grooves; the
+// bounds leave room for small changes in the tracker.
+class TracksGeneratedMusic : public ::testing::TestWithParam<double> {};
+
+TEST_P(TracksGeneratedMusic, TempoAndBeats) {
+  Env e;
+  const double bpm = GetParam();
+  Piece p = makeGroove(bpm, 30.0, 16000, 1, unsigned(bpm));
+  writePiece(e.work.file("groove.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ToolResult r = e.run({"--format", "csv", "groove.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto beats = csvBeats(r);
+  double tempo = medianTempo(beats);
+  EXPECT_NEAR(tempo, bpm, 0.02 * bpm);
+  std::vector<double> times;
+  for (const auto& b : beats) times.push_back(b.time);
+  EXPECT_GE(fMeasure(p.beats, times), 0.9) << r.out;
+  // Plain output carries the same times.
+  ToolResult plain = e.run({"groove.wav"});
+  ASSERT_EQ(plain.status, 0);
+  EXPECT_EQ(parseTimes(plain.lines()), times);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tempi, TracksGeneratedMusic, ::testing::Values(92.0, 120.0, 144.0));
+
+TEST(EndToEnd, WavAndFlacGiveTheSameBeats) {
+  Env e;
+  Piece p = makeGroove(110.0, 20.0, 44100, 2, 7);
+  writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("a.flac"), p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  ToolResult wav = e.run({"a.wav"}), flac = e.run({"a.flac"});
+  ASSERT_EQ(wav.status, 0) << wav.err;
+  ASSERT_EQ(flac.status, 0) << flac.err;
+  EXPECT_GT(lineCount(wav.out), 20);
+  EXPECT_EQ(wav.out, flac.out);
+}
+
+TEST(EndToEnd, StandardInputAsWavStreamAndAsRawPcm) {
+  Env e;
+  Piece p = makeGroove(120.0, 15.0, 16000, 1, 3);
+  writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("a.raw"), p, SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE);
+  ToolResult file = e.run({"a.wav"});
+  ASSERT_EQ(file.status, 0) << file.err;
+  ToolResult wav = runTool(e.with({"-"}), e.work.path(), e.env(), ToolProcess::Input::kFile,
+                           e.work.file("a.wav"));
+  EXPECT_EQ(wav.status, 0) << wav.err;
+  EXPECT_EQ(wav.out, file.out);
+  ToolResult raw = runTool(e.with({"--raw", "16000:1:s16", "-"}), e.work.path(), e.env(),
+                           ToolProcess::Input::kFile, e.work.file("a.raw"));
+  EXPECT_EQ(raw.status, 0) << raw.err;
+  EXPECT_EQ(raw.out, file.out);
+}
+
+// A live stream: beats come out while the input is still open.
+TEST(EndToEnd, SlowPipeGivesBeatsBeforeTheInputEnds) {
+  Env e;
+  Piece p = makeGroove(120.0, 24.0, 16000, 1, 5);
+  writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  std::string bytes = readFile(e.work.file("a.wav"));
+  ToolProcess tool(e.with({"-"}), e.work.path(), e.env(), ToolProcess::Input::kPipe);
+  const size_t half = bytes.size() / 2;  // 12 s of audio
+  for (size_t at = 0; at < half; at += 3200) tool.write(bytes.data() + at, std::min<size_t>(3200, half - at));
+  std::string first;
+  // The limit only guards against a hang; the line must come while the
+  // second half has not been written.
+  ASSERT_TRUE(tool.readLine(first, 120.0)) << "no beat line before the input ended";
+  double t = std::stod(first);
+  EXPECT_GT(t, 0.0);
+  EXPECT_LT(t, 12.0);
+  tool.write(bytes.data() + half, bytes.size() - half);
+  ToolResult r = tool.finish();
+  EXPECT_EQ(r.status, 0) << r.err;
+  ToolResult whole = e.run({"a.wav"});
+  EXPECT_EQ(r.out, whole.out);  // the first line included
+}
+
+TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
+  Env e;
+  Piece p = makeGroove(120.0, 12.0, 16000, 1, 9);
+  writePiece(e.work.file("good.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writeFile(e.work.file("empty.wav"), "");
+  writeFile(e.work.file("notes.txt"), "not audio\n");
+  Piece low = makeGroove(120.0, 12.0, 2000, 1, 9);
+  writePiece(e.work.file("low.wav"), low, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  Piece nan = p;
+  nan.samples[16000 * 6] = std::nanf("");
+  writePiece(e.work.file("nan.wav"), nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string named;
+  } cases[] = {
+      {{"missing.wav"}, 1, "missing.wav"},
+      {{"."}, 1, "directory"},
+      {{"empty.wav"}, 1, "empty.wav"},
+      {{"notes.txt"}, 1, "notes.txt"},
+      {{"low.wav"}, 1, "2000 Hz"},
+      {{"nan.wav"}, 1, "NaN sample at 6"},
+      {{"--window", "48", "good.wav"}, 1, "--window"},
+      {{"--advance", "4000", "--window", "8192", "good.wav"}, 1, "--max-bpm"},
+      {{"--min-bpm", "5", "good.wav"}, 1, "--min-bpm"},
+      {{"--frobnicate", "good.wav"}, 2, "--frobnicate"},
+      {{"--threshold", "0.5x", "good.wav"}, 2, "--threshold"},
+      {{"--max-bpm", "1e3", "good.wav"}, 2, "--max-bpm"},
+      {{"--raw", "16000:1:s99", "-"}, 2, "s99"},
+      {{}, 2, "no input"},
+  };
+  for (const auto& c : cases) {
+    ToolResult r = e.run(c.args);
+    std::string what = c.args.empty() ? "(none)" : c.args.back();
+    EXPECT_EQ(r.status, c.status) << what << ": " << r.err;
+    EXPECT_EQ(lineCount(r.err), 1) << what << ": " << r.err;
+    EXPECT_NE(r.err.find(c.named), std::string::npos) << what << ": " << r.err;
+    // A failure is never written up as a normal result.
+    if (!r.out.empty()) {
+      EXPECT_NE(r.out.find("# error"), std::string::npos) << r.out;
+    }
+  }
+  ToolResult plugin = runTool({"--plugin", e.work.file("none.tlb"), "good.wav"}, e.work.path(),
+                              e.env());
+  EXPECT_EQ(plugin.status, 4);
+  EXPECT_NE(plugin.err.find("none.tlb"), std::string::npos);
+  EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"empty.wav", "good.wav", "low.wav",
+                                                        "nan.wav", "notes.txt"}));
+  EXPECT_TRUE(e.tmp.entries().empty());
+}
+
+// A cut file or stream reports the beats up to its end and says so.
+TEST(EndToEnd, TruncatedInputReportsItsBeatsAndSaysSo) {
+  Env e;
+  Piece p = makeGroove(120.0, 20.0, 16000, 1, 11);
+  writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  std::string bytes = readFile(e.work.file("a.wav"));
+  writeFile(e.work.file("cut.wav"), bytes.substr(0, bytes.size() / 2));
+  for (bool stream : {false, true}) {
+    ToolResult r = stream ? runTool(e.with({"-"}), e.work.path(), e.env(),
+                                    ToolProcess::Input::kFile, e.work.file("cut.wav"))
+                          : e.run({"cut.wav"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("truncated"), std::string::npos) << r.err;
+    EXPECT_EQ(lineCount(r.err), 1) << r.err;
+    auto times = parseTimes(r.lines());
+    EXPECT_GT(times.size(), 10u);
+    EXPECT_LE(times.back(), 10.5);
+    EXPECT_NE(r.out.find("# truncated"), std::string::npos);
+  }
+}
+
+TEST(EndToEnd, ParallelJobsEqualOneByOne) {
+  Env e;
+  std::vector<std::string> names = {"a.wav", "b.flac", "missing.wav", "c.wav"};
+  writePiece(e.work.file("a.wav"), makeGroove(96.0, 12.0, 16000, 1, 1), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("b.flac"), makeGroove(126.0, 12.0, 22050, 2, 2), SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("c.wav"), makeGroove(140.0, 12.0, 16000, 1, 3), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  for (const char* format : {"plain", "json"}) {
+    ToolResult all = e.run({"--format", format, "--jobs", "2", "a.wav", "b.flac", "missing.wav", "c.wav"});
+    EXPECT_EQ(all.status, 1) << all.err;
+    ToolResult seq = e.run({"--format", format, "a.wav", "b.flac", "missing.wav", "c.wav"});
+    EXPECT_EQ(seq.out, all.out);
+    std::string expected = std::string(format) == "json" ? "[\n" : "";
+    for (size_t i = 0; i < names.size(); ++i) {
+      ToolResult one = e.run({"--format", format, names[i]});
+      if (std::string(format) == "plain") {
+        expected += "# input: " + names[i] + "\n" + one.out;
+        if (names[i] == "missing.wav") expected += "# error: missing.wav: No such file or directory\n";
+        expected += "\n";
+      } else if (names[i] != "missing.wav") {
+        expected += (i ? ",\n" : "") + one.out;
+      } else {
+        EXPECT_TRUE(one.out.empty());
+        EXPECT_NE(all.out.find("\"error\": \"missing.wav: No such file"), std::string::npos);
+      }
+    }
+    if (std::string(format) == "plain") {
+      EXPECT_EQ(all.out, expected);
+    }
+  }
+  EXPECT_TRUE(e.tmp.entries().empty());
+}
+
+TEST(EndToEnd, LeavesNothingBehindUnlessAskedTo) {
+  Env e;
+  writePiece(e.work.file("a.wav"), makeGroove(120.0, 10.0, 16000, 1, 4), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ToolResult r = e.run({"a.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(e.work.entries(), std::vector<std::string>{"a.wav"});
+  EXPECT_TRUE(e.tmp.entries().empty());
+
+  r = e.run({"--log-dir", "logs", "--diagnostics", "a.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(readFile(e.work.file("logs/bt_pellanbt.dat")).empty());
+  // The node's beat log plus its fourteen diagnostic files.
+  int files = 0;
+  for (const auto& name : listDirectory(e.work.file("logs")))
+    files += name.rfind("bt_", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".dat";
+  EXPECT_EQ(files, 15);
+  EXPECT_TRUE(e.tmp.entries().empty());
+}
+
+TEST(EndToEnd, StandardOutputCarriesOnlyData) {
+  Env e;
+  writePiece(e.work.file("a.wav"), makeGroove(120.0, 10.0, 16000, 1, 4), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ToolResult quiet = e.run({"a.wav"});
+  ToolResult verbose = e.run({"--verbose", "a.wav"});
+  ASSERT_EQ(quiet.status, 0);
+  ASSERT_EQ(verbose.status, 0);
+  EXPECT_EQ(quiet.out, verbose.out);
+  EXPECT_TRUE(quiet.err.empty()) << quiet.err;
+  EXPECT_NE(verbose.err.find("BeatTracker::BeatTracker"), std::string::npos);
+  for (const auto& line : quiet.lines()) EXPECT_NO_THROW(std::stod(line)) << line;
+
+  ToolResult version = e.run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_NE(version.out.find("ZEDEDAZUV"), std::string::npos);
+  ToolResult help = runTool({"--help"}, e.work.path(), e.env());
+  EXPECT_EQ(help.status, 0);
+  for (const char* opt : {"--min-bpm", "--max-bpm", "--threshold", "--window", "--advance",
+                          "--diagnostics", "--vectors", "--clicks", "--log-dir", "--jobs",
+                          "--raw", "--format", "--compress", "--plugin"})
+    EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
+}
+
+TEST(EndToEnd, ClickTrackMatchesTheInput) {
+  Env e;
+  Piece p = makeGroove(120.0, 10.0, 22050, 2, 6);
+  writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ToolResult r = e.run({"--clicks", "clicks.wav", "a.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  SF_INFO info{};
+  SNDFILE* f = sf_open(e.work.file("clicks.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr);
+  sf_close(f);
+  EXPECT_EQ(info.samplerate, 22050);
+  EXPECT_EQ(info.channels, 2);
+  EXPECT_EQ(info.frames, sf_count_t(p.samples.size() / 2));
+  EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"a.wav", "clicks.wav"}));
+}
+
+// SIGTERM in the middle of a live stream: the private directory goes too.
+TEST(EndToEnd, TerminatedStreamCleansUp) {
+  Env e;
+  Piece p = makeGroove(120.0, 20.0, 16000, 1, 8);
+  writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  std::string bytes = readFile(e.work.file("a.wav"));
+  ToolProcess tool(e.with({"-"}), e.work.path(), e.env(), ToolProcess::Input::kPipe);
+  tool.write(bytes.data(), bytes.size() / 2);
+  std::string line;
+  ASSERT_TRUE(tool.readLine(line, 120.0));
+  EXPECT_FALSE(e.tmp.entries().empty());  // the private directory exists now
+  tool.signal(SIGTERM);
+  ToolResult r = tool.finish();
+  EXPECT_EQ(r.status, 128 + SIGTERM);
+  EXPECT_TRUE(e.tmp.entries().empty());
+  EXPECT_EQ(e.work.entries(), std::vector<std::string>{"a.wav"});
+}
