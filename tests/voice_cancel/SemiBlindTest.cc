@@ -251,13 +251,13 @@ TEST(SemiBlindStateFile, RoundTripForFallingTapsTakesTheFirstK) {
   EXPECT_EQ(loaded.printed, "512 5 5\n");  // K = min(S 6, top bin 5)
   for (int b = 0; b <= 256; ++b) {
     const FD_ICA* ica = loaded.bank->bins[b];
-    EXPECT_EQ(ica->out_scale, 1.0 + b * 0.001) << "bin " << b;
-    EXPECT_EQ(ica->ref_scale, 2.0 + b * 0.001) << "bin " << b;
+    EXPECT_EQ(bits_of(ica->out_scale), bits_of(1.0 + b * 0.001)) << "bin " << b;
+    EXPECT_EQ(bits_of(ica->ref_scale), bits_of(2.0 + b * 0.001)) << "bin " << b;
     for (int k = 0; k < ica->taps; ++k) {
       const double re = k < 5 ? b + k * 0.01 + 0.0001 : 0.0;
       const double im = k < 5 ? -(b + k * 0.01 + 0.0002) : 0.0;
-      EXPECT_EQ(ica->coef[2 * k], re) << "bin " << b << " tap " << k;
-      EXPECT_EQ(ica->coef[2 * k + 1], im) << "bin " << b << " tap " << k;
+      EXPECT_EQ(bits_of(ica->coef[2 * k]), bits_of(re)) << "bin " << b << " tap " << k;
+      EXPECT_EQ(bits_of(ica->coef[2 * k + 1]), bits_of(im)) << "bin " << b << " tap " << k;
     }
   }
   delete_SemiBlind(loaded.bank, nullptr);
