@@ -174,6 +174,21 @@ TEST(FdIca, FirstUpdateDrawsOutputTermBeforeReferenceTerm) {
   delete_FD_ICA(ica);
 }
 
+TEST(FdIca, TapsReachBackBySpacingAcrossTheRingWrap) {
+  // Step 0 freezes the filter: tap 1 alone, 3 frames back, gain (0, 2).
+  FD_ICA* ica = new_FD_ICA(2, 3, 1.0, 1.0, 0.0, 0.01, 0.01, 0.0, 0.0);
+  ASSERT_NE(ica, nullptr);
+  ASSERT_EQ(ica->ring_mask, 7);
+  ica->coef[3] = 2.0;
+  for (int n = 0; n < 21; ++n) {
+    const Complex out = run_one(ica, Complex(10.0, 0.0), Complex(n + 1.0, -1.0));
+    // (0, 2) times (n - 2, -1) is (2, 2(n - 2)).
+    const Complex expected = n < 3 ? Complex(10.0, 0.0) : Complex(10.0 - 2.0, -2.0 * (n - 2));
+    EXPECT_EQ(out, expected) << "sample " << n;
+  }
+  delete_FD_ICA(ica);
+}
+
 TEST(FdIca, MeansFollowTheirRate) {
   FD_ICA* still = make(2, 1, 0.0, 0.0);
   FD_ICA* moving = make(2, 1, 0.0, 0.5);

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <complex>
+#include <new>
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
@@ -213,4 +214,7 @@ TEST(VoiceCancel, RefusesLengthsItCannotHold) {
   EXPECT_THROW(VoiceCancel(0), std::invalid_argument);
   EXPECT_THROW(VoiceCancel(static_cast<unsigned long>(INT_MAX) + 1), std::invalid_argument);
   EXPECT_THROW(VoiceCancel((1ul << 33) + 512), std::invalid_argument);
+  // The work arrays would need more than 32 bits of size: nothing is
+  // allocated and nothing leaks.
+  EXPECT_THROW(VoiceCancel(400000000), std::bad_alloc);
 }
