@@ -33,8 +33,9 @@ ObjectRef& Buffer::operator[](int frame) {
   }
   if (frame > newest) {
     // Clear the slots the ring moves past: they held frames now dropped.
+    // Counted down so that a frame near INT_MAX cannot overflow the loop.
     int first = std::max(newest + 1, frame - getCapacity() + 1);
-    for (int f = first; f <= frame; ++f) slot(f) = nilObject;
+    for (int f = frame; f >= first; --f) slot(f) = nilObject;
     newest = frame;
   } else if (!isHeld(frame)) {
     notHeld(frame, newest, getCapacity(), __LINE__);

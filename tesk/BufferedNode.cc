@@ -29,7 +29,8 @@ ObjectRef BufferedNode::getOutput(int output_id, int count) {
   }
   try {
     Buffer& out = *outputSlots[static_cast<std::size_t>(output_id)].buffer;
-    for (int frame = lastFrameDone + 1; frame <= count; ++frame) {
+    while (lastFrameDone < count) {
+      int frame = lastFrameDone + 1;
       calculate(output_id, frame, out);
       lastFrameDone = frame;
     }

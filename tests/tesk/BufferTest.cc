@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <memory>
 
 using namespace TESK;
@@ -76,6 +77,15 @@ TEST(Buffer, MemoryStaysBoundedOverALongStream) {
   EXPECT_EQ(first->refCount(), 1);
   EXPECT_EQ(buffer.getCapacity(), 2);
   EXPECT_EQ(buffer.get(99999)->refCount(), 2);  // the buffer's and this copy
+}
+
+TEST(Buffer, LastRepresentableFrame) {
+  Buffer buffer(3);
+  buffer[INT_MAX - 1] = boxed(1.0f);
+  buffer[INT_MAX] = boxed(2.0f);
+  EXPECT_EQ(dereference_cast<float>(buffer.get(INT_MAX - 1)), 1.0f);
+  EXPECT_EQ(dereference_cast<float>(buffer.get(INT_MAX)), 2.0f);
+  EXPECT_TRUE(buffer.get(INT_MAX - 2).isNil());
 }
 
 TEST(Buffer, CapacityIsAtLeastOne) {
