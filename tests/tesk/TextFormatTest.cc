@@ -77,6 +77,11 @@ TEST(ScalarText, RoundTrips) {
   EXPECT_EQ(i.val(), 42);
   EXPECT_FALSE(b.val());
 
+  std::istringstream printedFloat(printedForm(NetCType<float>(-0.125f)));
+  NetCType<float> pf;
+  readPrinted(printedFloat, pf);
+  EXPECT_EQ(pf.val(), -0.125f);
+
   // serialize keeps every bit of a float, printOn only what the stream shows.
   const float third = 1.0f / 3.0f;
   std::istringstream serialized(serializedForm(NetCType<float>(third)));
