@@ -123,6 +123,21 @@ TEST(BeatSearch, CloseCandidatesAreDroppedWithAMessage) {
   EXPECT_NE(out.str().find("cal max in time sec\n"), std::string::npos);
 }
 
+TEST(BeatSearch, ClearingUsesTheWholeThirdButClosenessTheExactThird) {
+  // L = 50: third = 16, so k1 + 16 survives the clearing around k1 but is
+  // still closer than 50 / 3 and is dropped with a message.
+  TrackingState state = stableState();
+  state.previous_beat_interval = 50;
+  std::vector<double> W(50, 0.0);
+  W[10] = 1.0;
+  W[26] = 0.9;
+  W[27] = 0.8;  // 17 away: a valid second candidate
+  std::ostringstream out;
+  detail::searchBeat(W, 1000, 87, 50, 0, state, out);
+  EXPECT_EQ(out.str().rfind("cal max in time sec\n", 0), 0u);
+  EXPECT_EQ(out.str().find("cal max in time sec", 1), std::string::npos);
+}
+
 TEST(BeatSearch, NoReliabilityLeavesEverythingAlone) {
   TrackingState state = stableState();
   state.beat_change_count = 3;
