@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "options.h"
+#include "sample_source.h"
 
 namespace tesk_beat {
 
@@ -18,17 +19,17 @@ struct InputError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-class AudioInput {
+class AudioInput : public SampleSource {
  public:
   // `path` "-" reads standard input (raw PCM if `raw` is given). Messages
   // name the input by `label` (the path when empty).
   AudioInput(const std::string& path, const RawFormat* raw, const std::string& label = "");
-  ~AudioInput();
+  ~AudioInput() override;
   AudioInput(const AudioInput&) = delete;
   AudioInput& operator=(const AudioInput&) = delete;
 
-  int sampleRate() const { return info_.samplerate; }
-  int channels() const { return info_.channels; }
+  int sampleRate() const override { return info_.samplerate; }
+  int channels() const override { return info_.channels; }
   // Frames announced by the header; negative when unknown (streams).
   int64_t announcedFrames() const { return announced_frames_; }
   const std::string& name() const { return name_; }
@@ -36,7 +37,7 @@ class AudioInput {
   // Reads up to `frames` interleaved frames into `out`; returns the number
   // read, 0 at the end. Throws InputError on NaN or infinite samples and on
   // a decoding error.
-  int64_t read(float* out, int64_t frames);
+  int64_t read(float* out, int64_t frames) override;
 
   int64_t framesRead() const { return frames_read_; }
   // The input ended before the length its header announced.

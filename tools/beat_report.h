@@ -19,7 +19,8 @@ struct BeatEvent {
 
 struct StreamInfo {
   std::string input;  // as given on the command line
-  int sample_rate = 0;
+  int sample_rate = 0;    // of the input
+  int analysis_rate = 0;  // at which the node ran
   int channels = 0;
   int window = 0;
   int advance = 0;

@@ -4,7 +4,7 @@
 
 namespace tesk_beat {
 
-Framer::Framer(AudioInput& input, int window, int advance)
+Framer::Framer(SampleSource& input, int window, int advance)
     : input_(input),
       window_(window),
       advance_(advance),

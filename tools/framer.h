@@ -4,16 +4,17 @@
 // so every sample is new in exactly one frame.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "audio_input.h"
+#include "sample_source.h"
 
 namespace tesk_beat {
 
 class Framer {
  public:
-  Framer(AudioInput& input, int window, int advance);
+  Framer(SampleSource& input, int window, int advance);
 
   // Moves to the next frame; false at the end of the input.
   bool next();
@@ -32,7 +33,7 @@ class Framer {
  private:
   int64_t fill(int64_t frames);
 
-  AudioInput& input_;
+  SampleSource& input_;
   int window_;
   int advance_;
   int channels_;

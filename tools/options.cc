@@ -119,6 +119,12 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "--advance") o.advance = int(parseInteger(value(), name, 1, 1 << 20));
     else if (name == "--diagnostics") { flag(); o.diagnostics = true; }
     else if (name == "--vectors") { flag(); o.vectors = true; }
+    else if (name == "--analysis-rate") {
+      o.analysis_rate = int(parseInteger(value(), name, 0, 1000000));
+      if (o.analysis_rate != 0 && o.analysis_rate < 4000)
+        throw UsageError("--analysis-rate: " + std::to_string(o.analysis_rate) +
+                         " Hz is too low (at least 4000 Hz, or 0 for the input's rate)");
+    }
     else if (name == "--compress") o.compress = parseReal(value(), name, 0.0, 1e6);
     else if (name == "--no-compress") { flag(); o.compress = 0.0; }
     else if (name == "--offset") o.offset = parseReal(value(), name, -10.0, 10.0);
@@ -182,9 +188,12 @@ std::string helpText(const std::string& program) {
     << "  --max-bpm N              fastest tempo searched (default " << d.max_bpm << ")\n"
     << "  --threshold X            reliability at which a beat counts as reliable, 0 to 1\n"
     << "                           (default " << d.threshold << ")\n"
-    << "  --window N               analysis window in samples (default: 32 ms at the input\n"
-    << "                           rate, rounded to an FFT-friendly size; 512 at 16 kHz)\n"
-    << "  --advance N              frame advance in samples (default: 10 ms at the input rate)\n"
+    << "  --analysis-rate HZ       inputs at a higher rate are resampled to HZ before\n"
+    << "                           analysis; 0 = analyse at the input's rate (default " << d.analysis_rate << ")\n"
+    << "  --window N               analysis window in samples at the analysis rate (default:\n"
+    << "                           32 ms rounded to an FFT-friendly size; 512 at 16 kHz)\n"
+    << "  --advance N              frame advance in samples at the analysis rate (default:\n"
+    << "                           10 ms; 160 at 16 kHz)\n"
     << "  --compress GAMMA         feed the node log(1 + GAMMA*|X|) with each bin's phase;\n"
     << "                           0 = linear spectrum (default " << d.compress << ")\n"
     << "  --no-compress            same as --compress 0\n"
@@ -207,9 +216,10 @@ std::string helpText(const std::string& program) {
     << "  -V, --version            print the module version recorded by the plug-in\n"
     << "  -h, --help               this text\n"
     << "\n"
-    << "Frame times: frame k covers samples k*ADVANCE up to k*ADVANCE+WINDOW (the input\n"
-    << "is padded with zeros after its end). A beat announced on frame k is reported at\n"
-    << "(k*ADVANCE + WINDOW/2) / RATE + OFFSET seconds: the centre of the frame's window.\n"
+    << "Frame times: frame k covers samples k*ADVANCE up to k*ADVANCE+WINDOW of the audio\n"
+    << "at the analysis rate RATE (padded with zeros after its end). A beat announced on\n"
+    << "frame k is reported at (k*ADVANCE + WINDOW/2) / RATE + OFFSET seconds: the centre\n"
+    << "of the frame's window.\n"
     << "\n"
     << "Exit status: 0 all inputs tracked; 1 an input failed (missing, unreadable, not\n"
     << "audio, empty, NaN or infinite samples, unusable rate or settings); 2 usage error;\n"

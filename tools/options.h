@@ -31,6 +31,7 @@ struct Options {
   bool vectors = false;      // "VECTOR_FLAG"
 
   // Front end and reporting.
+  int analysis_rate = 16000;  // inputs above it are resampled to it; 0 = never
   double compress = 10.0;  // gamma of log(1 + gamma*|X|); 0 = linear spectrum
   double offset = 0.0;     // seconds added to every reported beat time
   bool reliable_only = false;

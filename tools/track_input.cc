@@ -12,6 +12,7 @@
 #include "framer.h"
 #include "network.h"
 #include "progress.h"
+#include "resampler.h"
 #include "settings.h"
 #include "writers.h"
 
@@ -38,25 +39,37 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     input = std::make_unique<AudioInput>(job.path, o.raw ? &*o.raw : nullptr, job.label);
     info.sample_rate = input->sampleRate();
     info.channels = input->channels();
-    TrackerSettings settings =
-        trackerSettings(o, input->sampleRate(), input->channels(), job.label);
+    const bool resample = o.analysis_rate > 0 && input->sampleRate() > o.analysis_rate;
+    const int analysis_rate = resample ? o.analysis_rate : input->sampleRate();
+    TrackerSettings settings = trackerSettings(o, analysis_rate, input->channels(), job.label);
+    info.analysis_rate = analysis_rate;
     info.window = settings.window;
     info.advance = settings.advance;
-    const double rate = input->sampleRate();
+    const double rate = analysis_rate;
+    const double input_rate = input->sampleRate();
 
-    Framer framer(*input, settings.window, settings.advance);
+    if (!job.clicks_path.empty()) {
+      // Beats fall at most a window (plus the offset) behind the newest
+      // analysed sample; the resampler holds back a little more.
+      double lag = (settings.window + settings.advance) / rate + std::fabs(o.offset) + 0.5;
+      clicks = std::make_unique<ClickWriter>(job.clicks_temp, input->sampleRate(),
+                                             input->channels(), int64_t(std::ceil(lag * input_rate)));
+    }
+    std::unique_ptr<Resampler> resampler;
+    if (resample)
+      resampler = std::make_unique<Resampler>(*input, analysis_rate, [&](const float* f, int64_t n) {
+        if (clicks) clicks->push(f, n);
+      });
+    SampleSource& source = resampler ? static_cast<SampleSource&>(*resampler) : *input;
+    Framer framer(source, settings.window, settings.advance);
     BeatNetwork network(settings, framer);
-    if (!job.clicks_path.empty())
-      clicks = std::make_unique<ClickWriter>(
-          job.clicks_temp, input->sampleRate(), input->channels(),
-          settings.window + settings.advance + int64_t(std::ceil(std::fabs(o.offset) * rate)));
     Progress progress(job.label, input->announcedFrames(), input->sampleRate(), o.progress && !o.verbose);
 
     writer->begin(info);
     begun = true;
     FrameResult r;
     while (network.step(r)) {
-      if (clicks) clicks->push(framer.newSamples().data(), framer.newFrames());
+      if (clicks && !resampler) clicks->push(framer.newSamples().data(), framer.newFrames());
       ++summary.frames;
       progress.update(input->framesRead());
       if (!r.beat) continue;
@@ -71,7 +84,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
         if (std::isfinite(b.tempo)) tempi.push_back(b.tempo);
       }
       ++summary.beats;
-      if (clicks) clicks->click(int64_t(std::llround(b.time * rate)), b.reliable);
+      if (clicks) clicks->click(int64_t(std::llround(b.time * input_rate)), b.reliable);
       if (o.reliable_only && !b.reliable) continue;
       if (o.vectors) {
         b.onset = std::move(r.onset);
@@ -81,7 +94,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       writer->beat(b);
     }
     progress.clear();
-    summary.duration = double(input->framesRead()) / rate;
+    summary.duration = double(input->framesRead()) / input_rate;
     if (input->framesRead() == 0) throw InputError(job.label + ": contains no audio samples");
     if (input->truncated()) {
       summary.truncated = true;
@@ -90,7 +103,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       std::snprintf(why, sizeof why, "input truncated after %.3f s", summary.duration);
       if (input->announcedFrames() > 0)
         std::snprintf(why, sizeof why, "input truncated after %.3f s of the %.3f s announced",
-                      summary.duration, double(input->announcedFrames()) / rate);
+                      summary.duration, double(input->announcedFrames()) / input_rate);
       complain(job.label + ": " + why + "; beats up to its end were reported");
     }
     if (clicks) {
@@ -104,6 +117,9 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     status = kExitInputFailed;
   } catch (const NodeError& e) {
     summary.error = job.label + ": the tracker rejected the input or settings: " + e.what();
+    status = kExitInputFailed;
+  } catch (const std::runtime_error& e) {
+    summary.error = job.label + ": " + e.what();
     status = kExitInputFailed;
   } catch (const std::bad_alloc&) {
     summary.error = job.label + ": out of memory";

@@ -116,10 +116,10 @@ class JsonWriter : public BeatWriter {
   using BeatWriter::BeatWriter;
   void begin(const StreamInfo& info) override {
     std::fprintf(out_,
-                 "{\"input\": %s, \"sample_rate\": %d, \"channels\": %d, \"window\": %d, "
-                 "\"advance\": %d,\n \"beats\": [",
-                 jsonString(info.input).c_str(), info.sample_rate, info.channels, info.window,
-                 info.advance);
+                 "{\"input\": %s, \"sample_rate\": %d, \"channels\": %d, "
+                 "\"analysis_rate\": %d, \"window\": %d, \"advance\": %d,\n \"beats\": [",
+                 jsonString(info.input).c_str(), info.sample_rate, info.channels,
+                 info.analysis_rate, info.window, info.advance);
     flush();
   }
   void beat(const BeatEvent& b) override {

@@ -12,6 +12,7 @@
 #include "click_writer.h"
 #include "framer.h"
 #include "options.h"
+#include "resampler.h"
 #include "settings.h"
 #include "stft.h"
 #include "tool_process.h"
@@ -368,4 +369,63 @@ TEST(ClickWriter, ClicksLandWhereAskedAndDifferByReliability) {
   EXPECT_GT(discarded, 0.0);
   EXPECT_GT(reliable, 2.0 * discarded);
   EXPECT_GT(cr, 2 * cd);  // higher pitch
+}
+
+namespace {
+
+class VectorSource : public SampleSource {
+ public:
+  VectorSource(std::vector<float> s, int rate, int channels)
+      : s_(std::move(s)), rate_(rate), channels_(channels) {}
+  int sampleRate() const override { return rate_; }
+  int channels() const override { return channels_; }
+  int64_t read(float* out, int64_t frames) override {
+    int64_t left = int64_t(s_.size()) / channels_ - at_;
+    int64_t n = std::min(frames, left);
+    std::copy(s_.begin() + at_ * channels_, s_.begin() + (at_ + n) * channels_, out);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  std::vector<float> s_;
+  int rate_, channels_;
+  int64_t at_ = 0;
+};
+
+}  // namespace
+
+// Resampling keeps time: a click at 1 s stays at 1 s, on every channel, the
+// length scales with the rate, and the observer sees the original audio.
+TEST(Resampler, KeepsTimeAndShowsTheOriginal) {
+  const int in_rate = 44100, out_rate = 16000, channels = 2;
+  std::vector<float> s(size_t(3 * in_rate) * channels, 0.0f);
+  for (int i = -20; i <= 20; ++i) {  // a short smooth pulse centred on 1 s
+    float v = 0.5f * (1.0f + std::cos(3.14159265f * i / 20.0f));
+    s[size_t(in_rate + i) * channels] = v;
+    s[size_t(in_rate + i) * channels + 1] = -v;
+  }
+  VectorSource source(s, in_rate, channels);
+  int64_t observed = 0;
+  bool same = true;
+  Resampler r(source, out_rate, [&](const float* f, int64_t n) {
+    for (int64_t i = 0; i < n * channels; ++i) same = same && f[i] == s[size_t(observed) * channels + i];
+    observed += n;
+  });
+  EXPECT_EQ(r.sampleRate(), out_rate);
+  std::vector<float> out;
+  std::vector<float> buf(160 * channels);
+  int64_t n;
+  while ((n = r.read(buf.data(), 160)) > 0) {
+    ASSERT_TRUE(n == 160 || r.read(buf.data(), 160) == 0) << "short read before the end";
+    out.insert(out.end(), buf.begin(), buf.begin() + n * channels);
+  }
+  EXPECT_EQ(observed, 3 * in_rate);
+  EXPECT_TRUE(same);
+  EXPECT_NEAR(double(out.size() / channels), 3.0 * out_rate, 2.0);
+  size_t peak = 0;
+  for (size_t i = 0; i < out.size() / channels; ++i)
+    if (out[i * channels] > out[peak * channels]) peak = i;
+  EXPECT_NEAR(double(peak), double(out_rate), 1.0);
+  EXPECT_NEAR(out[peak * channels + 1], -out[peak * channels], 1e-3);
 }
