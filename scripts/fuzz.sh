@@ -2,11 +2,11 @@
 # Builds the libFuzzer targets with clang and runs each for a bounded time
 # (FUZZ_SECONDS, 60 by default) with a fixed seed, on a copy of its
 # committed seed corpus. Fails on any crash; crash inputs are kept in
-# build/fuzz/artifacts.
+# <build>/artifacts (FUZZ_BUILD_DIR, build/fuzz by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=build/fuzz
+build=${FUZZ_BUILD_DIR:-build/fuzz}
 seconds=${FUZZ_SECONDS:-60}
 targets=(state_file voice_cancel)
 
