@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "engine/EngineLimits.h"
+#include "engine/TrackingSteps.h"
 
 namespace beat_tracker {
 namespace {
@@ -31,10 +32,9 @@ void checkSettings(const BeatTrackerInit& init) {
   if (!(start >= kMinShiftStart))
     throw std::invalid_argument("BeatTracker: cc_shift_start " + text(start) +
                                 " is below " + text(kMinShiftStart) + " frames");
-  if (!(start < kMaxShiftStart + 1))
+  if (!(start < kMaxShiftEnd + 1))
     throw std::invalid_argument("BeatTracker: cc_shift_start " + text(start) + " exceeds " +
-                                text(kMaxShiftStart) +
-                                " frames: intervals derived from it would leave the " +
+                                text(kMaxShiftEnd) + " frames: three intervals must fit in the " +
                                 text(kHistoryLength) + "-frame histories");
   const int s0 = static_cast<int>(start);
   if (!(end >= s0 + 2))
@@ -44,6 +44,16 @@ void checkSettings(const BeatTrackerInit& init) {
     throw std::invalid_argument("BeatTracker: cc_shift_end " + text(end) + " exceeds " +
                                 text(kMaxShiftEnd) + " frames: three intervals must fit in the " +
                                 text(kHistoryLength) + "-frame histories");
+  // The continuity rule can carry the interval past cc_shift_end - 1 when
+  // cc_shift_start is large against the range.
+  const int largest = detail::largestReachableInterval(s0, static_cast<int>(end));
+  if (largest > kMaxInterval)
+    throw std::invalid_argument("BeatTracker: cc_shift_start " + text(start) +
+                                " with cc_shift_end " + text(end) +
+                                " lets the interval reach " + text(largest) +
+                                " frames: three intervals must fit in the " +
+                                text(kHistoryLength) + "-frame histories (at most " +
+                                text(kMaxInterval) + " frames each)");
 }
 
 const char* const kLogNames[14] = {

@@ -16,14 +16,10 @@ constexpr double kMinShiftStart = 5;
 // hold: the beat pattern steps back three intervals (3 I); the interval
 // pattern reads k + I with k < min(I, cc_shift_end); the beat search reads
 // cc_shift_end + ceil(I); pattern matching reads 2 cc_shift_end - 2. Three
-// intervals must therefore stay within the history: I <= 999.
+// intervals must therefore stay within the history: I <= 999. As every
+// candidate interval lies below cc_shift_end, that needs cc_shift_end <= 1000.
 constexpr int kMaxInterval = (static_cast<int>(kHistoryLength) - 1) / 3;
-
-// Peak choices keep I <= cc_shift_end - 1. Continuity moves to a multiple of
-// the previous interval offset that can reach 2 cc_shift_start - 18 (a
-// tripled distance just below cc_shift_start - 5), so I <= 3 cc_shift_start - 18.
 constexpr int kMaxShiftEnd = kMaxInterval + 1;
-constexpr int kMaxShiftStart = (kMaxInterval + 18) / 3;
 
 }  // namespace beat_tracker
 

@@ -86,24 +86,10 @@ IntervalChoice chooseInterval(const std::vector<double>& stpm, int cc_shift_star
       chosen = prev;
       v = state.previous_peak_value;
     } else {
-      double f = std::fabs(prev - chosen);
-      if (f > 19) {
-        f = scaleIntoRange(f, 2.0, cc_shift_start);
-        const double g1 = f - cc_shift_start;
-        const double g2 = 2 * f - cc_shift_start;
-        if (std::fabs(g1 - prev) < 5) {
-          if (std::fabs(g2 - chosen) >= 5) {
-            chosen = g1;
-            v = state.previous_peak_value;
-          }
-        } else if (std::fabs(g1 - chosen) >= 5) {
-          f = scaleIntoRange(std::fabs(prev - chosen), 3.0, cc_shift_start);
-          const double g3 = f - cc_shift_start;
-          if (std::fabs(g3 - prev) < 5) {
-            chosen = g3;
-            v = state.previous_peak_value;
-          }
-        }
+      double moved;
+      if (continuityOffset(prev, chosen, cc_shift_start, &moved)) {
+        chosen = moved;
+        v = state.previous_peak_value;
       }
     }
   }
@@ -121,6 +107,66 @@ IntervalChoice chooseInterval(const std::vector<double>& stpm, int cc_shift_star
   result.peak_value = v;
   result.second_value = qv;
   return result;
+}
+
+bool continuityOffset(double previous, double chosen, int cc_shift_start, double* moved) {
+  double f = std::fabs(previous - chosen);
+  if (!(f > 19)) return false;
+  f = scaleIntoRange(f, 2.0, cc_shift_start);
+  const double g1 = f - cc_shift_start;
+  const double g2 = 2 * f - cc_shift_start;
+  if (std::fabs(g1 - previous) < 5) {
+    if (std::fabs(g2 - chosen) >= 5) {
+      *moved = g1;
+      return true;
+    }
+  } else if (std::fabs(g1 - chosen) >= 5) {
+    f = scaleIntoRange(std::fabs(previous - chosen), 3.0, cc_shift_start);
+    const double g3 = f - cc_shift_start;
+    if (std::fabs(g3 - previous) < 5) {
+      *moved = g3;
+      return true;
+    }
+  }
+  return false;
+}
+
+int largestReachableInterval(int cc_shift_start, int cc_shift_end) {
+  // Every offset a frame can choose: a peak offset 0 .. n - 1, the silent
+  // offset -5, and whatever continuity makes of a reachable previous offset
+  // and any peak. Multiples stay below 2 cc_shift_start - 18 (a tripled
+  // distance just under cc_shift_start - 5), so the search is finite.
+  const int n = cc_shift_end - cc_shift_start;
+  const int lowest = -5;
+  std::vector<char> seen(static_cast<std::size_t>(std::max(n, 2 * cc_shift_start) + 6), 0);
+  std::vector<int> pending;
+  auto add = [&](int offset) {
+    const std::size_t index = static_cast<std::size_t>(offset - lowest);
+    if (index >= seen.size()) seen.resize(index + 1, 0);
+    char& mark = seen[index];
+    if (!mark) {
+      mark = 1;
+      pending.push_back(offset);
+    }
+  };
+  add(lowest);
+  for (int c = 0; c < n; ++c) add(c);
+  int largest = n - 1;
+  while (!pending.empty()) {
+    const int previous = pending.back();
+    pending.pop_back();
+    largest = std::max(largest, previous);
+    // Peaks within 19 frames of the previous offset never move.
+    for (int c = 0; c < n; ++c) {
+      if (c > previous - 20 && c < previous + 20) {
+        c = previous + 19;
+        continue;
+      }
+      double next;
+      if (continuityOffset(previous, c, cc_shift_start, &next)) add(static_cast<int>(next));
+    }
+  }
+  return cc_shift_start + largest;
 }
 
 int pastBeatCount(int frame_count, int frames_per_window, int interval) {

@@ -27,6 +27,16 @@ struct IntervalChoice {
 IntervalChoice chooseInterval(const std::vector<double>& stpm, int cc_shift_start,
                               TrackingState& state);
 
+// Continuity rule: when the previous offset lies more than 19 frames from
+// `chosen`, a multiple (2x or 3x, brought into the candidate range) of their
+// distance may replace `chosen`. Returns true and sets *moved if it does.
+bool continuityOffset(double previous, double chosen, int cc_shift_start, double* moved);
+
+// Largest interval, in frames, that the interval choice can ever produce for
+// this candidate range: peaks lie below cc_shift_end, but the continuity rule
+// can step a few frames beyond a previous offset again and again.
+int largestReachableInterval(int cc_shift_start, int cc_shift_end);
+
 // Number of earlier beats (0 to 3) summed into the beat pattern.
 int pastBeatCount(int frame_count, int frames_per_window, int interval);
 

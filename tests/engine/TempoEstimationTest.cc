@@ -130,3 +130,22 @@ TEST(TempoEstimation, ContinuityMovesToTheTripledDistance) {
   EXPECT_EQ(c.chosen, 18.0);
   EXPECT_EQ(c.peak_value, 0.2 * 0.85);
 }
+
+TEST(TempoEstimation, ContinuityCanLeaveTheCandidateRange) {
+  // Intervals 80 to 109 (offsets 0 to 29): from offset 29, a peak at offset 1
+  // (distance 28, doubled twice to 112) moves the choice to offset 32.
+  TrackingState state;
+  state.previous_interval_offset = 29;
+  std::vector<double> stpm(30, 0.0);
+  stpm[1] = 0.9;
+  EXPECT_EQ(chooseInterval(stpm, 80, state).chosen, 32.0);
+}
+
+TEST(TempoEstimation, LargestReachableInterval) {
+  using beat_tracker::detail::largestReachableInterval;
+  EXPECT_EQ(largestReachableInterval(51, 100), 99);
+  EXPECT_EQ(largestReachableInterval(26, 87), 86);
+  EXPECT_EQ(largestReachableInterval(80, 110), 148);
+  EXPECT_EQ(largestReachableInterval(400, 1000), 999);
+  EXPECT_EQ(largestReachableInterval(600, 1000), 1188);
+}
