@@ -33,13 +33,18 @@ VoiceCancel::VoiceCancel(unsigned long nfft)
   }
   const unsigned bins = static_cast<unsigned>(this->nfft / 2 + 1);
   reference = reinterpret_cast<double**>(calloc2dim(8, bins, 2));
-  mixture = reinterpret_cast<double**>(calloc2dim(8, bins, 2));
-  output = reinterpret_cast<double**>(calloc2dim(8, bins, 2));
-  if (reference != nullptr && mixture != nullptr && output != nullptr) {
+  if (reference != nullptr) {
+    mixture = reinterpret_cast<double**>(calloc2dim(8, bins, 2));
+  }
+  if (mixture != nullptr) {
+    output = reinterpret_cast<double**>(calloc2dim(8, bins, 2));
+  }
+  if (output != nullptr) {
     separator = new_SemiBlind(nullptr, static_cast<int>(nfft), kFirstTaps, kLastTaps,
                               kTapSpacing, kInitOutScale, kInitRefScale, kStep, kOutScaleRate,
                               kRefScaleRate, kMeanRate, kPowerFloor);
   }
+  // Never a half-built canceller: release what was allocated.
   if (separator == nullptr) {
     std::free(reference);
     std::free(mixture);

@@ -391,3 +391,17 @@ TEST(SemiBlindStateFile, NonFiniteValuesAreRejected) {
     EXPECT_NE(loaded.printed.find("not finite"), std::string::npos) << loaded.printed;
   }
 }
+
+TEST(SemiBlindStateFile, UnreadableStreamIsRejected) {
+  char* buffer = nullptr;
+  size_t size = 0;
+  FILE* write_only = open_memstream(&buffer, &size);
+  ASSERT_NE(write_only, nullptr);
+  testing::internal::CaptureStdout();
+  SemiBlind* bank = make_bank(write_only, 16, 4, 4);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(bank, nullptr);
+  EXPECT_NE(printed.find("truncated or unreadable"), std::string::npos) << printed;
+  std::fclose(write_only);  // still open: the reader does not close on failure
+  std::free(buffer);
+}
