@@ -9,6 +9,7 @@
 #include "BeatSchedule.h"
 #include "WindowHelpers.h"
 #include "engine/EngineLimits.h"
+#include "engine/TrackingSteps.h"
 #include "tesk/Exception.h"
 #include "tesk/Matrix.h"
 #include "tesk/NetCType.h"
@@ -116,11 +117,6 @@ void BeatTracker::checkParameters() const {
              str(shortest) + " frames, it must be at least " + str(beat_tracker::kMinShiftStart) +
              context,
          __LINE__);
-  if (shortest > beat_tracker::kMaxShiftStart)
-    fail("parameter \"MAX_BPM\" is too slow for the frame rate: the shortest beat interval is " +
-             str(shortest) + " frames, it must be at most " + str(beat_tracker::kMaxShiftStart) +
-             context,
-         __LINE__);
   if (end > beat_tracker::kMaxShiftEnd)
     fail("parameter \"MIN_BPM\" is too slow for the frame rate: the beat interval range ends at " +
              str(end) + " frames, it must end at " + str(beat_tracker::kMaxShiftEnd) +
@@ -129,6 +125,14 @@ void BeatTracker::checkParameters() const {
   if (end < shortest + 2)
     fail("parameters \"MIN_BPM\" and \"MAX_BPM\" give fewer than two beat intervals to search "
          "(frames " + str(shortest) + " to " + str(end) + ")" + context,
+         __LINE__);
+  const int reach = beat_tracker::detail::largestReachableInterval(static_cast<int>(shortest),
+                                                                   static_cast<int>(end));
+  if (reach > beat_tracker::kMaxInterval)
+    fail("parameter \"MAX_BPM\" is too slow for the frame rate: with beat intervals from " +
+             str(shortest) + " to " + str(end) + " frames the tracker can follow intervals of up to " +
+             str(reach) + " frames, more than the " + str(beat_tracker::kMaxInterval) +
+             " it can hold" + context,
          __LINE__);
 }
 

@@ -127,11 +127,11 @@ TEST_F(NodeLifecycle, BadParametersAreRejectedNamingTheParameter) {
   p = NodeParams();
   p.min_bpm = 1;
   expectRejected(p, "\"MIN_BPM\" is too slow");
-  // 10 to 15 BPM: the shortest interval, 429 frames, would let the tracker
-  // step beyond its histories.
+  // 7 to 11 BPM: intervals 600 to 858 frames, from which the tracker could
+  // step to multiples beyond what its histories hold.
   p = NodeParams();
-  p.min_bpm = 10;
-  p.max_bpm = 15;
+  p.min_bpm = 7;
+  p.max_bpm = 11;
   expectRejected(p, "\"MAX_BPM\" is too slow");
   testing::internal::GetCapturedStdout();
   EXPECT_FALSE(std::filesystem::exists(dir / "bt_pellanbt.dat"))
