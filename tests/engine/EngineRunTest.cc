@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include "support/EngineTestSupport.h"
@@ -81,6 +82,35 @@ TEST(EngineRun, ClickTrackAt100BpmSettlesOnSixtyFramesAndFindsTheClicks) {
   }
   EXPECT_GE(beats_checked, 25);
   EXPECT_EQ(predictions_checked, 2000);
+}
+
+TEST(EngineRun, PhaseJumpIsFirstHeldThenAccepted) {
+  TempDir dir;
+  auto engine = beat_tracker_test::quietEngine(beat_tracker_test::settingA(dir.prefix()));
+  // Clicks every 60 frames; from frame 1500 on they move by half a beat.
+  const std::size_t frames = 3000;
+  std::vector<double> signal = beat_tracker_test::clickTrack(16000.0, frames * kShift + kWindow,
+                                                             kFirstClick, kBeat * kShift);
+  const std::size_t jump = 1500 * kShift;
+  const std::vector<double> shifted = beat_tracker_test::clickTrack(
+      16000.0, frames * kShift + kWindow, kFirstClick + kBeat * kShift / 2, kBeat * kShift);
+  std::copy(shifted.begin() + jump, shifted.end(), signal.begin() + jump);
+  const auto spectra = beat_tracker_test::magnitudeSpectra(signal, kWindow, kShift, frames);
+  std::string before_jump;
+  StreamCapture out;
+  BeatTrackerData r;
+  for (std::size_t i = 0; i < frames; ++i) {
+    r = engine->analyze(spectra[i]);
+    if (i == 1499) before_jump = out.text();
+  }
+  const std::string text = out.text().substr(before_jump.size());
+  const std::size_t remain = text.find("beat not detect out of range : remain\n");
+  ASSERT_NE(remain, std::string::npos) << text;
+  const std::size_t change = text.find("beat not detect out of range : change : ", remain);
+  ASSERT_NE(change, std::string::npos) << text;
+  // The engine follows the new phase.
+  EXPECT_EQ(r.getInterval(), 60.0);
+  EXPECT_LE(distanceToClick(r.getBeatTime() - 30), 2.0) << r.getBeatTime();
 }
 
 TEST(EngineRun, SilenceAfterMusicGoesQuietWithoutFaults) {
