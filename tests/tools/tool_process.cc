@@ -23,7 +23,7 @@ namespace {
 
 std::string fromEnv(const char* name) {
   const char* v = std::getenv(name);
-  if (!v || !*v) throw std::runtime_error(std::string(name) + " is not set (run through ctest)");
+  if (!v || !*v) throw std::runtime_error(std::string(name) + " is not set (run through ctest, or pass --tool= and --plugin=)");
   return v;
 }
 

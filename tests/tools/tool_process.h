@@ -10,7 +10,7 @@
 
 namespace tesk_beat_test {
 
-// Paths handed in by CTest through the environment.
+// The program and plug-in under test (see end_to_end_main.cc).
 std::string toolPath();
 std::string pluginPath();
 
