@@ -129,6 +129,8 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "--no-compress") { flag(); o.compress = 0.0; }
     else if (name == "--offset") o.offset = parseReal(value(), name, -10.0, 10.0);
     else if (name == "--reliable-only") { flag(); o.reliable_only = true; }
+    else if (name == "--silence-gate") o.silence_gate = parseReal(value(), name, -200.0, 0.0);
+    else if (name == "--no-silence-gate") { flag(); o.silence_gate = 0.0; }
     else if (name == "--raw") o.raw = parseRawFormat(value());
     else if (name == "--clicks") o.clicks_path = value();
     else if (name == "--log-dir") o.log_dir = value();
@@ -178,6 +180,9 @@ std::string helpText(const std::string& program) {
     << "                           reliable, tempo, confidence per beat and a summary;\n"
     << "                           json: the same as one object per input (default plain)\n"
     << "  --reliable-only          report only beats judged reliable (default: all announced)\n"
+    << "  --silence-gate DBFS      drop beats announced when the last second of input\n"
+    << "                           stayed below DBFS (RMS); 0 = keep them (default " << d.silence_gate << ")\n"
+    << "  --no-silence-gate        same as --silence-gate 0\n"
     << "  --offset SECONDS         added to every reported beat time (default " << d.offset << ")\n"
     << "  --clicks OUT.wav         write the input mixed with a click on every beat: high\n"
     << "                           click = reliable, low soft click = discarded\n"

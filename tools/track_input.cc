@@ -14,6 +14,7 @@
 #include "progress.h"
 #include "resampler.h"
 #include "settings.h"
+#include "silence_gate.h"
 #include "writers.h"
 
 namespace tesk_beat {
@@ -63,6 +64,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     SampleSource& source = resampler ? static_cast<SampleSource&>(*resampler) : *input;
     Framer framer(source, settings.window, settings.advance);
     BeatNetwork network(settings, framer);
+    SilenceGate gate(o.silence_gate, int64_t(std::ceil(rate / settings.advance)));
     Progress progress(job.label, input->announcedFrames(), input->sampleRate(), o.progress && !o.verbose);
 
     writer->begin(info);
@@ -72,7 +74,9 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       if (clicks && !resampler) clicks->push(framer.newSamples().data(), framer.newFrames());
       ++summary.frames;
       progress.update(input->framesRead());
-      if (!r.beat) continue;
+      gate.frame(framer.frameIndex(), framer.newSamples().data(),
+                 framer.newFrames() * framer.channels());
+      if (!r.beat || gate.silent(framer.frameIndex())) continue;
       BeatEvent b;
       b.frame = framer.frameIndex();
       b.time = (double(b.frame) * settings.advance + settings.window / 2.0) / rate + o.offset;

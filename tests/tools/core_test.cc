@@ -14,6 +14,7 @@
 #include "options.h"
 #include "resampler.h"
 #include "settings.h"
+#include "silence_gate.h"
 #include "stft.h"
 #include "tool_process.h"
 #include "writers.h"
@@ -428,4 +429,20 @@ TEST(Resampler, KeepsTimeAndShowsTheOriginal) {
     if (out[i * channels] > out[peak * channels]) peak = i;
   EXPECT_NEAR(double(peak), double(out_rate), 1.0);
   EXPECT_NEAR(out[peak * channels + 1], -out[peak * channels], 1e-3);
+}
+
+TEST(SilenceGate, SilentAfterTheHoldAndOffWhenDisabled) {
+  const std::vector<float> loud(160, 0.01f);     // -40 dBFS
+  const std::vector<float> quiet(160, 0.0005f);  // -66 dBFS
+  SilenceGate gate(-60.0, 100);
+  EXPECT_TRUE(gate.silent(0));  // nothing heard yet
+  gate.frame(0, loud.data(), 160);
+  EXPECT_FALSE(gate.silent(0));
+  for (int k = 1; k <= 101; ++k) gate.frame(k, quiet.data(), 160);
+  EXPECT_FALSE(gate.silent(100));
+  EXPECT_TRUE(gate.silent(101));
+  gate.frame(102, loud.data(), 160);
+  EXPECT_FALSE(gate.silent(102));
+  SilenceGate off(0.0, 100);
+  EXPECT_FALSE(off.silent(5000));
 }

@@ -293,6 +293,37 @@ TEST(EndToEnd, StandardOutputCarriesOnlyData) {
     EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
 }
 
+// The node announces beats in digital silence; they are not reported,
+// while the music around a silent gap still is.
+TEST(EndToEnd, NoBeatsInSilence) {
+  Env e;
+  Piece p = makeGroove(120.0, 12.0, 16000, 1, 12);
+  Piece gap = p;
+  gap.samples.insert(gap.samples.begin() + 6 * 16000, size_t(10 * 16000), 0.0f);
+  writePiece(e.work.file("gap.wav"), gap, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  Piece silence = p;
+  std::fill(silence.samples.begin(), silence.samples.end(), 0.0f);
+  writePiece(e.work.file("silence.wav"), silence, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ToolResult r = e.run({"silence.wav"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  r = e.run({"gap.wav"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  auto times = parseTimes(r.lines());
+  int before = 0, inside = 0, after = 0;  // the gap is 6 s to 16 s; its first second may hold beats
+  for (double t : times) {
+    if (t < 6.0) ++before;
+    else if (t >= 7.0 && t < 16.0) ++inside;
+    else if (t >= 16.0) ++after;
+  }
+  EXPECT_GE(before, 5);
+  EXPECT_EQ(inside, 0) << r.out;
+  EXPECT_GE(after, 5);
+  ToolResult ungated = e.run({"--no-silence-gate", "silence.wav"});
+  EXPECT_EQ(ungated.status, 0);
+  EXPECT_FALSE(ungated.out.empty());  // what the gate is there for
+}
+
 TEST(EndToEnd, ClickTrackMatchesTheInput) {
   Env e;
   Piece p = makeGroove(120.0, 10.0, 22050, 2, 6);
