@@ -1,6 +1,7 @@
 // End-to-end tests through the built tesk-beat and the real plug-in.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -291,6 +292,29 @@ TEST(EndToEnd, StandardOutputCarriesOnlyData) {
                           "--diagnostics", "--vectors", "--clicks", "--log-dir", "--jobs",
                           "--raw", "--format", "--compress", "--plugin"})
     EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
+}
+
+TEST(EndToEnd, OutputDirHoldsOneResultPerInput) {
+  Env e;
+  ASSERT_EQ(::mkdir(e.work.file("sub").c_str(), 0777), 0);
+  writePiece(e.work.file("a.wav"), makeGroove(100.0, 10.0, 16000, 1, 1), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("sub/a.wav"), makeGroove(130.0, 10.0, 16000, 1, 2), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ToolResult r = e.run({"--jobs", "2", "--format", "csv", "-o", "out", "a.wav", "sub/a.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_EQ(listDirectory(e.work.file("out")), (std::vector<std::string>{"a-2.csv", "a.csv"}));
+  EXPECT_EQ(readFile(e.work.file("out/a.csv")), e.run({"--format", "csv", "a.wav"}).out);
+  EXPECT_EQ(readFile(e.work.file("out/a-2.csv")), e.run({"--format", "csv", "sub/a.wav"}).out);
+
+  // With --vectors, JSON carries the node's vectors with every beat.
+  ToolResult v = e.run({"--vectors", "--format", "json", "a.wav"});
+  ASSERT_EQ(v.status, 0) << v.err;
+  auto at = v.out.find("\"onset\": [");
+  ASSERT_NE(at, std::string::npos);
+  std::string onset = v.out.substr(at, v.out.find(']', at) - at);
+  EXPECT_EQ(std::count(onset.begin(), onset.end(), ','), 63);
+  EXPECT_NE(v.out.find("\"chroma\": ["), std::string::npos);
+  EXPECT_NE(v.out.find("\"stpm\": ["), std::string::npos);
 }
 
 // The node announces beats in digital silence; they are not reported,
