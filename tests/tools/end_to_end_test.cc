@@ -86,7 +86,10 @@ TEST_P(TracksGeneratedMusic, TempoAndBeats) {
   EXPECT_NEAR(tempo, bpm, 0.02 * bpm);
   std::vector<double> times;
   for (const auto& b : beats) times.push_back(b.time);
-  EXPECT_GE(fMeasure(p.beats, times), 0.9) << r.out;
+  const double f = fMeasure(p.beats, times);
+  RecordProperty("f_measure", std::to_string(f));
+  RecordProperty("tempo", std::to_string(tempo));
+  EXPECT_GE(f, 0.9) << r.out;
   // Plain output carries the same times.
   ToolResult plain = e.run({"groove.wav"});
   ASSERT_EQ(plain.status, 0);
