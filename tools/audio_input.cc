@@ -44,7 +44,8 @@ AudioInput::AudioInput(const std::string& path, const RawFormat* raw, const std:
     if (!file_)
       throw InputError(name_ + ": " +
                        (raw ? std::string("cannot read raw audio: ")
-                            : std::string("not a readable audio stream (use --raw for raw PCM): ")) +
+                            : std::string("not a readable audio stream (standard input takes a WAV "
+                                          "stream, or raw PCM with --raw): ")) +
                        sf_strerror(nullptr));
   } else {
     struct stat st {};
