@@ -161,8 +161,6 @@ Options parseOptions(int argc, const char* const* argv) {
     throw UsageError("--clicks takes exactly one input");
   if (o.diagnostics && o.log_dir.empty())
     throw UsageError("--diagnostics needs --log-dir (the files would be removed otherwise)");
-  if (!o.log_dir.empty() && o.inputs.size() != 1 && o.output_dir.empty())
-    throw UsageError("--log-dir with several inputs needs --output-dir");
   return o;
 }
 
@@ -213,7 +211,8 @@ std::string helpText(const std::string& program) {
     << "Running:\n"
     << "  -j, --jobs N             inputs processed in parallel processes (default " << d.jobs << ")\n"
     << "  --log-dir DIR            keep the node's beat log \"bt_pellanbt.dat\" and diagnostic\n"
-    << "                           files in DIR (default: a private directory, removed)\n"
+    << "                           files in DIR, one subdirectory per input when there are\n"
+    << "                           several (default: a private directory, removed)\n"
     << "  --plugin PATH            the BeatTracker plug-in (default: libtesk-music.tlb in the\n"
     << "                           lib directory next to this program's bin directory)\n"
     << "  -v, --verbose            copy the library's console lines to standard error\n"
