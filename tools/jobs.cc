@@ -112,7 +112,8 @@ void copyFile(const std::string& path, int fd) {
     std::exit(kExitSetup);
   }
   int status = trackInput(p.job, o, out, labelled, block);
-  if (std::fclose(out) != 0 && status == kExitOk) {
+  const bool write_failed = std::ferror(out) != 0;
+  if ((std::fclose(out) != 0 || write_failed) && status == kExitOk) {
     complain("cannot write the results of " + p.job.label + ": " + std::strerror(errno));
     status = kExitSetup;
   }

@@ -32,8 +32,7 @@ int divertStandardOutput(bool verbose) {
     ::dup2(sink, STDOUT_FILENO);
     ::close(sink);
   }
-  if (data_fd < 0) data_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  return data_fd;
+  return data_fd;  // -1 when standard output was closed
 }
 
 }  // namespace
@@ -52,6 +51,10 @@ int main(int argc, char** argv) {
   }
 
   const int data_fd = divertStandardOutput(o.verbose);
+  if (data_fd < 0 && (o.output_dir.empty() || o.show_version)) {
+    std::fprintf(stderr, "tesk-beat: standard output is closed; nowhere to write the beats\n");
+    return kExitSetup;
+  }
   try {
     loadPlugin(o.plugin_path);
   } catch (const PluginError& e) {
