@@ -25,8 +25,25 @@ namespace tesk_beat {
 namespace {
 
 volatile sig_atomic_t g_signal = 0;
+// Running workers, for the handler: it stops them itself, so a signal that
+// lands just before waitpid() cannot leave the supervisor waiting on a
+// worker that is blocked on its input.
+constexpr int kMaxWorkers = 256;
+volatile pid_t g_workers[kMaxWorkers];
 
-void onSignal(int sig) { g_signal = sig; }
+void onSignal(int sig) {
+  g_signal = sig;
+  for (int i = 0; i < kMaxWorkers; ++i)
+    if (g_workers[i] > 0) ::kill(g_workers[i], SIGTERM);
+}
+
+void registerWorker(pid_t pid, pid_t replaced) {
+  for (int i = 0; i < kMaxWorkers; ++i)
+    if (g_workers[i] == replaced) {
+      g_workers[i] = pid;
+      return;
+    }
+}
 
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -191,6 +208,8 @@ int runInputs(const Options& o, int data_fd) {
       }
       if (pid == 0) runWorker(plans[i], o, data_fd, labelled, several);
       running[pid] = i;
+      registerWorker(pid, 0);
+      if (g_signal) ::kill(pid, SIGTERM);
     }
     if (running.empty()) {
       if (g_signal) break;
@@ -198,15 +217,12 @@ int runInputs(const Options& o, int data_fd) {
       int st = 0;
       pid_t pid = ::waitpid(-1, &st, 0);
       if (pid < 0) {
-        if (errno == EINTR) {
-          if (g_signal)
-            for (auto& r : running) ::kill(r.first, SIGTERM);
-          continue;
-        }
+        if (errno == EINTR) continue;
         break;
       }
       auto it = running.find(pid);
       if (it == running.end()) continue;
+      registerWorker(0, pid);
       Plan& p = plans[it->second];
       running.erase(it);
       p.finished = true;
