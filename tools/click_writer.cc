@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "audio_input.h"
 
 namespace tesk_beat {
 
@@ -23,14 +22,15 @@ constexpr float kInputGain = 0.6f;
 
 }  // namespace
 
-ClickWriter::ClickWriter(const std::string& path, int sample_rate, int channels, int64_t delay)
-    : path_(path), channels_(channels), delay_(delay) {
+ClickWriter::ClickWriter(const std::string& path, int sample_rate, int channels, int64_t delay,
+                         const std::string& name)
+    : path_(name.empty() ? path : name), channels_(channels), delay_(delay) {
   SF_INFO info{};
   info.samplerate = sample_rate;
   info.channels = channels;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
   file_ = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!file_) throw InputError(path + ": cannot write clicks (" + sf_strerror(nullptr) + ")");
+  if (!file_) throw OutputError(path_ + ": cannot write clicks (" + sf_strerror(nullptr) + ")");
   sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   // Nyquist-safe pitches: above 2 kHz for reliable beats, low for discarded ones.
   reliable_click_ = makeClick(sample_rate, std::min(2000.0, 0.4 * sample_rate), 0.7);
@@ -76,7 +76,7 @@ void ClickWriter::finish() {
   writeUpTo(held_start_ + int64_t(held_.size()) / channels_);
   int err = sf_close(file_);
   file_ = nullptr;
-  if (err) throw InputError(path_ + ": cannot write clicks (" + sf_error_number(err) + ")");
+  if (err) throw OutputError(path_ + ": cannot write clicks (" + sf_error_number(err) + ")");
 }
 
 }  // namespace tesk_beat

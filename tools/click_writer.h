@@ -9,15 +9,23 @@
 
 #include <cstdint>
 #include <deque>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace tesk_beat {
 
+// The click track cannot be written where asked.
+struct OutputError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 class ClickWriter {
  public:
   // `delay`: how far (in frames) behind the newest input a beat may fall.
-  ClickWriter(const std::string& path, int sample_rate, int channels, int64_t delay);
+  // Messages name the file `name` (the path when empty).
+  ClickWriter(const std::string& path, int sample_rate, int channels, int64_t delay,
+              const std::string& name = "");
   ~ClickWriter();
   ClickWriter(const ClickWriter&) = delete;
   ClickWriter& operator=(const ClickWriter&) = delete;

@@ -54,7 +54,8 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       // analysed sample; the resampler holds back a little more.
       double lag = (settings.window + settings.advance) / rate + std::fabs(o.offset) + 0.5;
       clicks = std::make_unique<ClickWriter>(job.clicks_temp, input->sampleRate(),
-                                             input->channels(), int64_t(std::ceil(lag * input_rate)));
+                                             input->channels(), int64_t(std::ceil(lag * input_rate)),
+                                             job.clicks_path);
     }
     std::unique_ptr<Resampler> resampler;
     if (resample)
@@ -114,11 +115,14 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       clicks->finish();
       clicks.reset();
       if (std::rename(job.clicks_temp.c_str(), job.clicks_path.c_str()) != 0)
-        throw InputError(job.clicks_path + ": cannot write clicks");
+        throw OutputError(job.clicks_path + ": cannot write clicks");
     }
   } catch (const InputError& e) {
     summary.error = e.what();
     status = kExitInputFailed;
+  } catch (const OutputError& e) {
+    summary.error = e.what();
+    status = kExitSetup;
   } catch (const NodeError& e) {
     summary.error = job.label + ": the tracker rejected the input or settings: " + e.what();
     status = kExitInputFailed;

@@ -180,6 +180,7 @@ TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
       {{"--threshold", "0.5x", "good.wav"}, 2, "--threshold"},
       {{"--max-bpm", "1e3", "good.wav"}, 2, "--max-bpm"},
       {{"--raw", "16000:1:s99", "-"}, 2, "s99"},
+      {{"--clicks", "nodir/c.wav", "good.wav"}, 4, "nodir/c.wav"},
       {{}, 2, "no input"},
   };
   for (const auto& c : cases) {
