@@ -225,13 +225,15 @@ std::string helpText(const std::string& program) {
     << "Frame times: frame k covers samples k*ADVANCE up to k*ADVANCE+WINDOW of the audio\n"
     << "at the analysis rate RATE (padded with zeros after its end). A beat announced on\n"
     << "frame k is reported at (k*ADVANCE + WINDOW/2) / RATE + OFFSET seconds: the centre\n"
-    << "of the frame's window.\n"
+    << "of the frame's window. Each frame's spectrum (\"FFTAUDIO\") is the FFT of the channel\n"
+    << "mean under a periodic Hann window, WINDOW/2 + 1 bins.\n"
     << "\n"
     << "Exit status: 0 all inputs tracked; 1 an input failed (missing, unreadable, not\n"
     << "audio, empty, NaN or infinite samples, unusable rate or settings); 2 usage error;\n"
     << "3 an input was truncated (beats up to its end were reported); 4 the plug-in or an\n"
-    << "output location is unusable; 130 interrupted. With several inputs the most\n"
-    << "serious status is returned and every input is still processed.\n";
+    << "output location is unusable; 128 + signal when interrupted (130 for SIGINT).\n"
+    << "With several inputs the most serious status is returned and every input is\n"
+    << "still processed.\n";
   return h.str();
 }
 
