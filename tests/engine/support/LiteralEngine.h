@@ -31,7 +31,7 @@ class LiteralEngine {
   std::ostringstream console;
 
   LiteralEngine(double fs, unsigned long window, unsigned long shift, double start, double end)
-      : fs(fs), num_bins(window >> 1), shift(shift), spec(3000), mel(3000), onsets(3000),
+      : fs(fs), num_bins(window >> 1), shift(shift), spectra(3000), mel(3000), onsets(3000),
         onset_power(3000), interval_patterns(3000), rel_sum(3000), rel_count(3000), intervals(3000),
         music_rel(3000) {
     frames_per_window = static_cast<int>(window / shift);
@@ -59,7 +59,7 @@ class LiteralEngine {
       pitch.push_back(n >= 0 ? n % 12 : 0);
     }
     intervals.init(0.0);
-    spec.init(std::vector<double>(num_bins, 0.0));
+    spectra.init(std::vector<double>(num_bins, 0.0));
     mel.init(std::vector<double>(64, 0.0));
     onsets.init(std::vector<double>(64, 0.0));
     onset_power.init(0.0);
@@ -74,8 +74,8 @@ class LiteralEngine {
   LiteralResult analyze(const std::vector<double>& spectrum) {
     frame_count = frame_count + 1;
     bool silent = false;
-    spec.push_back(spectrum);
-    const std::vector<double>& S = spec[0];
+    spectra.push_back(spectrum);
+    const std::vector<double>& S = spectra[0];
 
     // Chroma.
     std::vector<double> chroma(12, 0.0);
@@ -404,7 +404,7 @@ class LiteralEngine {
   unsigned long num_bins, shift;
   int frames_per_window = 0, s0 = 0, s1 = 0, P = 0;
   std::vector<double> edges, octave, pitch;
-  RingIBuffer<std::vector<double>> spec, mel, onsets;
+  RingIBuffer<std::vector<double>> spectra, mel, onsets;
   RingIBuffer<double> onset_power;
   RingIBuffer<std::vector<double>> interval_patterns;
   RingIBuffer<double> rel_sum;
