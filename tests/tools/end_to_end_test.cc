@@ -125,6 +125,14 @@ TEST(EndToEnd, StandardInputAsWavStreamAndAsRawPcm) {
                            ToolProcess::Input::kFile, e.work.file("a.raw"));
   EXPECT_EQ(raw.status, 0) << raw.err;
   EXPECT_EQ(raw.out, file.out);
+  // The same 16-bit values as 32-bit floats.
+  Piece exact = p;
+  for (float& v : exact.samples) v = float(std::lround(v * 32767.0f)) / 32768.0f;
+  writePiece(e.work.file("a.f32"), exact, SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE);
+  ToolResult f32 = runTool(e.with({"--raw", "16000:1:f32", "-"}), e.work.path(), e.env(),
+                           ToolProcess::Input::kFile, e.work.file("a.f32"));
+  EXPECT_EQ(f32.status, 0) << f32.err;
+  EXPECT_EQ(f32.out, file.out);
 }
 
 // A live stream: beats come out while the input is still open.
