@@ -3,25 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include "RaisedMessage.h"
+
 #include <climits>
 #include <memory>
 
 using namespace TESK;
 
 namespace {
-
-template <class F>
-std::string raisedMessage(F f) {
-  try {
-    f();
-  } catch (BaseException* e) {
-    std::unique_ptr<BaseException> owned(e);
-    EXPECT_NE(dynamic_cast<GeneralException*>(e), nullptr);
-    return e->message();
-  }
-  ADD_FAILURE() << "nothing raised";
-  return "";
-}
 
 ObjectRef boxed(float v) { return ObjectRef(NetCType<float>::alloc(v)); }
 

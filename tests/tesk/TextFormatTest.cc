@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "RaisedMessage.h"
+
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -11,19 +13,6 @@
 using namespace TESK;
 
 namespace {
-
-// Runs `f`, expecting a GeneralException; returns its message.
-template <class F>
-std::string raisedMessage(F f) {
-  try {
-    f();
-  } catch (BaseException* e) {
-    std::unique_ptr<BaseException> owned(e);
-    return e->message();
-  }
-  ADD_FAILURE() << "nothing raised";
-  return "";
-}
 
 // Reads "<ClassName" then hands the rest to readFrom().
 template <class T>

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/RingIBuffer.h"
+#include "support/EngineTestSupport.h"
 
 namespace beat_tracker_test {
 
@@ -90,17 +91,7 @@ class LiteralEngine {
     vectorLine(chroma_log, chroma, 0, 12);
 
     // Mel filter, every bin of every band.
-    std::vector<double> M(64, 0.0);
-    for (int i = 1; i <= 64; ++i) {
-      const double lo = edges[i - 1], mid = edges[i], hi = edges[i + 1];
-      for (std::size_t j = 0; j < S.size(); ++j) {
-        const double x = static_cast<double>(j);
-        if (lo <= x && x <= mid)
-          M[i - 1] += ((x - lo) * S[j]) / (mid - lo);
-        else if (mid < x && x <= hi)
-          M[i - 1] += ((hi - x) * S[j]) / (hi - mid);
-      }
-    }
+    std::vector<double> M = referenceMelFilter(edges, S);
     vectorLine(mel_log, M, 0, 64);
     mel.push_back(M);
 
