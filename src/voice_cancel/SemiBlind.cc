@@ -29,6 +29,16 @@ void report(const char* line) {
   std::fflush(stdout);
 }
 
+// Refuses a state stream: says why, releases the whole bank, leaves the
+// stream open.
+SemiBlind* reject(SemiBlind* sb, int bins, const char* line) {
+  report(line);
+  release(sb, bins);
+  return nullptr;
+}
+
+const char* const kTruncated = "SemiBlind: state file is truncated or unreadable; nothing loaded.";
+
 bool read_int(FILE* in, int* value) {
   std::int32_t raw;
   if (std::fread(&raw, sizeof raw, 1, in) != 1) {
@@ -136,20 +146,14 @@ SemiBlind* new_SemiBlind(FILE* state_in, int nfft, int first_taps, int last_taps
 
   int file_nfft;
   if (!read_int(state_in, &file_nfft)) {
-    report("SemiBlind: state file is truncated or unreadable; nothing loaded.");
-    release(sb, bins);
-    return nullptr;
+    return reject(sb, bins, kTruncated);
   }
   if (file_nfft != nfft) {
-    report("mismatch of nfft.");
-    release(sb, bins);
-    return nullptr;
+    return reject(sb, bins, "mismatch of nfft.");
   }
   int stored;
   if (!read_int(state_in, &stored)) {
-    report("SemiBlind: state file is truncated or unreadable; nothing loaded.");
-    release(sb, bins);
-    return nullptr;
+    return reject(sb, bins, kTruncated);
   }
   const int top_taps = sb->bins[bins - 1]->taps;
   const int taken = stored > top_taps ? top_taps : stored;
@@ -160,21 +164,15 @@ SemiBlind* new_SemiBlind(FILE* state_in, int nfft, int first_taps, int last_taps
   // as wrong as a negative count.
   const std::int64_t block_bytes = 16 + 16 * std::int64_t(stored);
   if (stored < 0 || block_bytes > (INT64_MAX - 8) / bins) {
-    report("SemiBlind: state file has an invalid tap count; nothing loaded.");
-    release(sb, bins);
-    return nullptr;
+    return reject(sb, bins, "SemiBlind: state file has an invalid tap count; nothing loaded.");
   }
   switch (load_blocks(state_in, sb, bins, stored, taken)) {
     case ReadResult::ok:
       break;
     case ReadResult::truncated:
-      report("SemiBlind: state file is truncated or unreadable; nothing loaded.");
-      release(sb, bins);
-      return nullptr;
+      return reject(sb, bins, kTruncated);
     case ReadResult::not_finite:
-      report("SemiBlind: state file holds a value that is not finite; nothing loaded.");
-      release(sb, bins);
-      return nullptr;
+      return reject(sb, bins, "SemiBlind: state file holds a value that is not finite; nothing loaded.");
   }
 
   std::fclose(state_in);
