@@ -98,41 +98,36 @@ TEST_F(NodeLifecycle, ParameterOfTheWrongTypeRaisesCastException) {
 }
 
 TEST_F(NodeLifecycle, BadParametersAreRejectedNamingTheParameter) {
+  // At 44100 Hz with an advance of 441 there are 100 frames per second.
+  struct Case {
+    int rate, advance, min_bpm, max_bpm;
+    const char *expected;
+  };
+  const Case cases[] = {
+      {0, 441, 60, 200, "\"SAMPLING_RATE\" must be above 0"},
+      {44100, -512, 60, 200, "\"ADVANCE\" must be above 0"},
+      {44100, 441, 0, 200, "\"MIN_BPM\" must be above 0"},
+      {44100, 441, 1, 1, "\"MAX_BPM\" must be above 1"},
+      {44100, 441, 60, 60, "\"MAX_BPM\" (60) must be above \"MIN_BPM\" (60)"},
+      // 60 to 61 BPM gives the range 100 to 100.
+      {44100, 441, 60, 61, "fewer than two beat intervals"},
+      // 2000 BPM: intervals of 4 frames.
+      {44100, 441, 60, 2000, "at least 5"},
+      // 1 BPM: 6000 frames, beyond the histories.
+      {44100, 441, 1, 200, "\"MIN_BPM\" is too slow"},
+      // 7 to 11 BPM: intervals 600 to 858 frames, from which the tracker
+      // could step to multiples beyond what its histories hold.
+      {44100, 441, 7, 11, "\"MAX_BPM\" is too slow"},
+  };
   testing::internal::CaptureStdout();
-  NodeParams p;
-  p.rate = 0;
-  expectRejected(p, "\"SAMPLING_RATE\" must be above 0");
-  p = NodeParams();
-  p.advance = -512;
-  expectRejected(p, "\"ADVANCE\" must be above 0");
-  p = NodeParams();
-  p.min_bpm = 0;
-  expectRejected(p, "\"MIN_BPM\" must be above 0");
-  p = NodeParams();
-  p.max_bpm = 1;
-  p.min_bpm = 1;
-  expectRejected(p, "\"MAX_BPM\" must be above 1");
-  p = NodeParams();
-  p.max_bpm = 60;
-  expectRejected(p, "\"MAX_BPM\" (60) must be above \"MIN_BPM\" (60)");
-  // 100 frames per second: 61 to 60 BPM gives the range 100 to 100.
-  p = NodeParams();
-  p.max_bpm = 61;
-  expectRejected(p, "fewer than two beat intervals");
-  // 2000 BPM at 100 frames per second: intervals of 4 frames.
-  p = NodeParams();
-  p.max_bpm = 2000;
-  expectRejected(p, "at least 5");
-  // 1 BPM at 100 frames per second: 6000 frames, beyond the histories.
-  p = NodeParams();
-  p.min_bpm = 1;
-  expectRejected(p, "\"MIN_BPM\" is too slow");
-  // 7 to 11 BPM: intervals 600 to 858 frames, from which the tracker could
-  // step to multiples beyond what its histories hold.
-  p = NodeParams();
-  p.min_bpm = 7;
-  p.max_bpm = 11;
-  expectRejected(p, "\"MAX_BPM\" is too slow");
+  for (const Case &c : cases) {
+    NodeParams p;
+    p.rate = c.rate;
+    p.advance = c.advance;
+    p.min_bpm = c.min_bpm;
+    p.max_bpm = c.max_bpm;
+    expectRejected(p, c.expected);
+  }
   testing::internal::GetCapturedStdout();
   EXPECT_FALSE(std::filesystem::exists(dir / "bt_pellanbt.dat"))
       << "a rejected node must not truncate the beat log";
