@@ -17,6 +17,10 @@ bool takeDueBeat(std::list<int> &scheduled_beats, int current_time) {
   return true;
 }
 
+bool isReliable(double reliability, float threshold) {
+  return reliability >= static_cast<double>(threshold);
+}
+
 double framesToSeconds(int frames, unsigned long shift_size, double sampling_freq) {
   return static_cast<double>(static_cast<unsigned long>(frames) * shift_size) / sampling_freq;
 }

@@ -15,6 +15,10 @@ bool scheduleBeat(std::list<int> &scheduled_beats, int &last_scheduled_beat, int
 // one beat per call, even if more are due. Returns whether one was removed.
 bool takeDueBeat(std::list<int> &scheduled_beats, int current_time);
 
+// Whether a due beat counts as reliable: the reliability reaches the
+// threshold widened to double. A NaN reliability never does.
+bool isReliable(double reliability, float threshold);
+
 // A span of frames in seconds: frames x shift as a 64-bit integer, divided
 // by the sampling frequency.
 double framesToSeconds(int frames, unsigned long shift_size, double sampling_freq);

@@ -283,7 +283,7 @@ void BeatTracker::calculate(int /*output_id*/, int count, Buffer &out) {
 void BeatTracker::announceBeat(double reliability, int beat_time, int interval,
                                int current_time, double &tempo) {
   // A beat without an interval has no tempo: it is never published.
-  if (reliability >= static_cast<double>(reliability_threshold) && interval != 0) {
+  if (isReliable(reliability, reliability_threshold) && interval != 0) {
     std::cout << "Beat detected at time: " << current_time << std::endl;
     const double interval_sec = framesToSeconds(interval, shift_size, sampling_freq);
     const double beat_sec = framesToSeconds(beat_time, shift_size, sampling_freq);

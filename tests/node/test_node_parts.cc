@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "Beat.h"
@@ -49,6 +50,16 @@ TEST(BeatSchedule, OneDueBeatIsAnnouncedPerFrame) {
   EXPECT_TRUE(takeDueBeat(scheduled, 200));   // due on its own frame
   EXPECT_TRUE(scheduled.empty());
   EXPECT_FALSE(takeDueBeat(scheduled, 1000));
+}
+
+TEST(BeatSchedule, ReliabilityReachesTheThresholdWidenedToDouble) {
+  EXPECT_TRUE(isReliable(0.5, 0.5f));    // equality counts
+  EXPECT_TRUE(isReliable(0.505, 0.5f));
+  EXPECT_FALSE(isReliable(0.495, 0.5f));
+  // 0.8 as a float is 0.800000011920929: a reliability of 0.8 falls short.
+  EXPECT_FALSE(isReliable(0.8, 0.8f));
+  EXPECT_TRUE(isReliable(static_cast<double>(0.8f), 0.8f));
+  EXPECT_FALSE(isReliable(std::nan(""), 0.0f));
 }
 
 TEST(BeatSchedule, FramesToSeconds) {
