@@ -1,6 +1,8 @@
 // Tells whether the recent input was silent. The node keeps announcing
-// beats, some judged reliable, in digital silence; the tool does not report
-// a beat when the last second of input stayed below the gate level.
+// beats in silence, and in near-silence (dither, a noise floor) judges some
+// of them reliable, since its pattern matching does not depend on the
+// level; the tool does not report a beat when the last second of input
+// stayed below the gate level.
 #pragma once
 
 #include <cstdint>

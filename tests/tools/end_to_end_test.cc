@@ -329,7 +329,7 @@ TEST(EndToEnd, OutputDirHoldsOneResultPerInput) {
   EXPECT_NE(v.out.find("\"stpm\": ["), std::string::npos);
 }
 
-// The node announces beats in digital silence; they are not reported,
+// The node announces beats in silence; they are not reported,
 // while the music around a silent gap still is.
 TEST(EndToEnd, NoBeatsInSilence) {
   Env e;
