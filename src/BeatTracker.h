@@ -47,6 +47,8 @@ private:
                     int current_time, double &tempo);
   void writeOutputs(int count, bool detected, double reliability, double tempo);
 
+protected:
+  // The node's state, open to nodes derived from it.
   int audio_input_id;
   int fftaudio_input_id;
   int beat_detected_output_id;

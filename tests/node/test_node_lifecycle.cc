@@ -30,6 +30,10 @@ class InspectableBeatTracker : public BeatTracker {
 public:
   using BeatTracker::BeatTracker;
   OutputCacheInfo &slot(int id) { return outputSlots[id]; }
+  std::size_t samples() const { return sample_window ? sample_window->size() : 0; }
+  std::size_t magnitudes() const { return magnitude_vector ? magnitude_vector->size() : 0; }
+  std::size_t bins() const { return spectrum_window ? spectrum_window->size() : 0; }
+  VoiceCancel *canceller() const { return voice_cancel.get(); }
 };
 
 std::string printed(const BaseException *e) {
@@ -147,6 +151,37 @@ TEST_F(NodeLifecycle, InitializeRaisesEveryMarginAboveTheLargest) {
     EXPECT_EQ(node.slot(id).behindMargin, 8) << "output " << id;
     ASSERT_NE(node.slot(id).buffer, nullptr);
     EXPECT_GE(node.slot(id).buffer->getCapacity(), 13);
+  }
+  testing::internal::GetCapturedStdout();
+}
+
+// The first AUDIO frame sets the window: its columns give the samples, half
+// of them (rounded down) the magnitudes, one more the spectrum bins, and the
+// canceller is sized to it.
+TEST_F(NodeLifecycle, FirstFrameSizesTheWindowsAndTheCanceller) {
+  testing::internal::CaptureStdout();
+  for (int window : {512, 513}) {
+    InspectableBeatTracker node("beat", NodeParams().set());
+    FrameSource source(quietFrames(window, 257));
+    node.connectToNode("AUDIO", &source, "AUDIO");
+    node.connectToNode("FFTAUDIO", &source, "FFTAUDIO");
+    node.initialize();
+    EXPECT_EQ(node.canceller(), nullptr) << "nothing is built before frame 0";
+    node.getOutput(0, 0);
+    EXPECT_EQ(node.samples(), static_cast<std::size_t>(window));
+    EXPECT_EQ(node.magnitudes(), 256u);
+    EXPECT_EQ(node.bins(), 257u);
+    ASSERT_NE(node.canceller(), nullptr);
+    std::vector<double> magnitude(257);
+    EXPECT_EQ(node.canceller()->ExecuteVoiceCancel(std::vector<FftComplex>(257, FftComplex(0, 0)),
+                                                   std::vector<FftComplex>(257, FftComplex(1, 0)),
+                                                   magnitude),
+              0);
+    std::vector<double> short_magnitude(256);
+    EXPECT_EQ(node.canceller()->ExecuteVoiceCancel(std::vector<FftComplex>(256, FftComplex(0, 0)),
+                                                   std::vector<FftComplex>(256, FftComplex(1, 0)),
+                                                   short_magnitude),
+              -1);
   }
   testing::internal::GetCapturedStdout();
 }
