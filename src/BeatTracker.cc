@@ -235,9 +235,12 @@ void BeatTracker::checkFrames(int count, const Matrix<float> &audio,
   }
   if (spectrum.nrows() < 1)
     fail("frame " + str(count) + ": the FFTAUDIO matrix has no rows", __LINE__);
-  if (spectrum.ncols() > window / 2 + 1)
+  // The spectrum window takes columns S - n to S - 1 of the frame's first
+  // row, n being its column count and S the window's bins: a wider frame
+  // would write before the window, a narrower one read past its row.
+  if (spectrum.ncols() != window / 2 + 1)
     fail("frame " + str(count) + ": the FFTAUDIO matrix has " + str(spectrum.ncols()) +
-             " columns, more than the " + str(window / 2 + 1) + " bins of a " + str(window) +
+             " columns, not the " + str(window / 2 + 1) + " bins of a " + str(window) +
              "-sample window",
          __LINE__);
 }

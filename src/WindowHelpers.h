@@ -13,7 +13,8 @@
 void update_signal(std::vector<double> &window, TESK::Matrix<float> &frame, int n);
 
 // Slides `window` left by n bins and appends n bins of the frame's first row
-// (columns S - n to S - 1). `frame` needs a row and 0 <= n <= S.
+// (columns S - n to S - 1). `frame` needs a row of at least S columns and
+// 0 <= n <= S.
 void update_fftsignal(std::vector<FftComplex> &window,
                       TESK::Matrix<std::complex<float> > &frame, int n);
 

@@ -256,13 +256,14 @@ TEST_F(NodeLifecycle, MalformedFramesRaiseAndTheNodeRecovers) {
 
   expectFrame(0, {{0, {1, 1, 1}}}, "needs at least 2");
   expectFrame(0, {{0, {256, 1, 129}}}, "\"ADVANCE\" (441) is larger than the analysis window (256");
-  expectFrame(0, {{0, {512, 1, 258}}}, "258 columns, more than the 257 bins");
+  expectFrame(0, {{0, {512, 1, 258}}}, "258 columns, not the 257 bins of a 512-sample window");
   expectFrame(1, {}, "");
   expectFrame(2, {{2, {300, 1, 257}}}, "300 columns, fewer than the analysis window of 512");
   expectFrame(2, {{2, {512, 0, 257}}}, "FFTAUDIO matrix has no rows");
-  expectFrame(2, {{2, {512, 1, 300}}}, "300 columns, more than the 257 bins");
-  // A wider AUDIO frame and a narrower spectrum are within bounds.
-  expectFrame(3, {{3, {600, 1, 100}}}, "");
+  expectFrame(2, {{2, {512, 1, 300}}}, "300 columns, not the 257 bins");
+  expectFrame(2, {{2, {512, 1, 100}}}, "100 columns, not the 257 bins");
+  // A wider AUDIO frame is within bounds: its first columns are read.
+  expectFrame(3, {{3, {600, 1, 257}}}, "");
   const std::string out = testing::internal::GetCapturedStdout();
   const auto first = out.find("BeatTracker::count0Initialize");
   ASSERT_NE(first, std::string::npos);
