@@ -23,6 +23,12 @@ public:
     spectrum_id = addOutput("FFTAUDIO");
   }
 
+  // Connects both inputs of `node` ("AUDIO", "FFTAUDIO") to this source.
+  void feed(TESK::Node &node) {
+    node.connectToNode("AUDIO", this, "AUDIO");
+    node.connectToNode("FFTAUDIO", this, "FFTAUDIO");
+  }
+
   std::vector<int> computed;
 
 protected:

@@ -141,8 +141,7 @@ TEST_F(NodeLifecycle, InitializeRaisesEveryMarginAboveTheLargest) {
   testing::internal::CaptureStdout();
   InspectableBeatTracker node("beat", NodeParams().set());
   FrameSource source(quietFrames(512, 257));
-  node.connectToNode("AUDIO", &source, "AUDIO");
-  node.connectToNode("FFTAUDIO", &source, "FFTAUDIO");
+  source.feed(node);
   node.slot(1).aheadMargin = 3;
   node.slot(4).behindMargin = 7;
   node.initialize();
@@ -163,8 +162,7 @@ TEST_F(NodeLifecycle, FirstFrameSizesTheWindowsAndTheCanceller) {
   for (int window : {512, 513}) {
     InspectableBeatTracker node("beat", NodeParams().set());
     FrameSource source(quietFrames(window, 257));
-    node.connectToNode("AUDIO", &source, "AUDIO");
-    node.connectToNode("FFTAUDIO", &source, "FFTAUDIO");
+    source.feed(node);
     node.initialize();
     EXPECT_EQ(node.canceller(), nullptr) << "nothing is built before frame 0";
     node.getOutput(0, 0);
@@ -190,8 +188,7 @@ TEST_F(NodeLifecycle, FramesAreComputedInOrderAndOnce) {
   testing::internal::CaptureStdout();
   BeatTracker node("beat", NodeParams().set());
   FrameSource source(quietFrames(512, 257));
-  node.connectToNode("AUDIO", &source, "AUDIO");
-  node.connectToNode("FFTAUDIO", &source, "FFTAUDIO");
+  source.feed(node);
   node.initialize();
 
   ObjectRef tempo = node.getOutput(node.getOutputID("TEMPO"), 3);
@@ -238,8 +235,7 @@ TEST_F(NodeLifecycle, MalformedFramesRaiseAndTheNodeRecovers) {
   // its input; the node must not have changed on a refused frame.
   auto expectFrame = [&](int frame, std::map<int, Shape> odd, const std::string &error) {
     sources.push_back(std::make_unique<FrameSource>(shaped(odd)));
-    node.connectToNode("AUDIO", sources.back().get(), "AUDIO");
-    node.connectToNode("FFTAUDIO", sources.back().get(), "FFTAUDIO");
+    sources.back()->feed(node);
     if (!node.isInitialized()) node.initialize();
     try {
       node.getOutput(beat_id, frame);

@@ -41,8 +41,7 @@ struct FrameOutputs {
 
 // Runs `frames` frames through a node and collects its scalar outputs.
 std::vector<FrameOutputs> run(BeatTracker &node, FrameSource &source, int frames) {
-  node.connectToNode("AUDIO", &source, "AUDIO");
-  node.connectToNode("FFTAUDIO", &source, "FFTAUDIO");
+  source.feed(node);
   node.initialize();
   std::vector<FrameOutputs> outputs;
   for (int i = 0; i < frames; ++i) {

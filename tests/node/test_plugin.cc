@@ -54,8 +54,7 @@ TEST_F(Plugin, NodeFromTheFactoryTracksBeats) {
       const float level = count % 50 == 0 ? 1.0f : 0.01f;
       for (int j = 0; j < 257; ++j) spectrum(0, j) = {level, 0.0f};
     });
-    node->connectToNode("AUDIO", &source, "AUDIO");
-    node->connectToNode("FFTAUDIO", &source, "FFTAUDIO");
+    source.feed(*node);
     node->initialize();
     int reliable = 0;
     for (int i = 0; i < 1200; ++i) {
