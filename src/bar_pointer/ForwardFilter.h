@@ -1,0 +1,44 @@
+// Online inference in the bar-pointer model: the posterior over (tempo,
+// position) given the onset features so far, normalised every frame.
+#pragma once
+
+#include <vector>
+
+#include "bar_pointer/CycleLayout.h"
+#include "bar_pointer/StateSpace.h"
+
+namespace bar_pointer {
+
+class ForwardFilter {
+ public:
+  ForwardFilter(const StateSpace& space, double observation_lambda);
+
+  // One frame: move every state on, then weigh it by the onset feature `o`
+  // (finite, in [0, 1]).
+  void step(double o);
+
+  struct State {
+    int tempo = 0;
+    int position = 0;
+  };
+  // The most probable state after the last step (the first of equals).
+  State best() const { return best_; }
+  double probability(int tempo, int position) const { return alpha_[layout_.slot(tempo, position)]; }
+  // Posterior probability that a beat falls within `tolerance` frames of the
+  // frame `ahead` frames from now.
+  double beatProbability(int ahead, int tolerance) const;
+  // Posterior probability of each tempo (StateSpace order).
+  std::vector<double> tempoPosterior() const;
+
+ private:
+  void restart();
+
+  const StateSpace& space_;
+  CycleLayout layout_;
+  double observation_lambda_;
+  std::vector<double> alpha_;
+  std::vector<double> wrap_;
+  State best_;
+};
+
+}  // namespace bar_pointer

@@ -1,0 +1,55 @@
+// The bar-pointer beat tracker, online: one magnitude spectrum in per frame,
+// the onset feature, the forward filter, and a beat announced when the most
+// probable state reaches the beat (or `announce_ahead` frames before it).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "bar_pointer/ForwardFilter.h"
+#include "bar_pointer/OnsetFeature.h"
+#include "bar_pointer/Settings.h"
+#include "bar_pointer/StateSpace.h"
+
+namespace bar_pointer {
+
+struct FrameResult {
+  int64_t frame = 0;         // index of the analysed frame, from 0
+  double onset = 0.0;        // the frame's onset feature, in [0, 1]
+  bool beat = false;         // a beat is announced on this frame
+  int64_t beat_frame = -1;   // the frame the announced beat falls on (>= frame)
+  int interval = 0;          // current beat interval, frames
+  double tempo = 0.0;        // current tempo, BPM
+  // Probability that a beat falls within confidence_frames of the next
+  // predicted beat (of the announced beat on a beat frame).
+  double confidence = 0.0;
+};
+
+class OnlineTracker {
+ public:
+  // Throws std::invalid_argument for settings out of range.
+  explicit OnlineTracker(const Settings& s);
+
+  // One frame's magnitudes (Settings::bins() finite, non-negative values);
+  // throws std::invalid_argument for anything else, changing nothing.
+  FrameResult process(const double* magnitudes, std::size_t count);
+  // One frame given by its onset feature instead of its spectrum.
+  FrameResult processOnset(double onset);
+
+  const Settings& settings() const { return s_; }
+  const StateSpace& stateSpace() const { return *space_; }
+  // Posterior probability of each beat interval, shortest first.
+  std::vector<double> tempoPosterior() const { return filter_.tempoPosterior(); }
+
+ private:
+  Settings s_;
+  std::unique_ptr<StateSpace> space_;
+  OnsetFeature feature_;
+  ForwardFilter filter_;
+  int64_t frame_ = 0;
+  int64_t last_beat_ = -1;
+};
+
+}  // namespace bar_pointer

@@ -1,0 +1,76 @@
+#include "bar_pointer/OnsetFeature.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace bar_pointer {
+
+OnsetFeature::OnsetFeature(const Settings& s)
+    : s_(s),
+      bank_(s.sample_rate, s.window_size, s.min_frequency, s.max_frequency, s.bands_per_octave),
+      bands_(bank_.bands()),
+      past_(s.diff_frames, std::vector<double>(bank_.bands(), 0.0)),
+      rise_history_(std::max<std::size_t>(1, std::size_t(std::lround(s.floor_seconds *
+                                                                     s.framesPerSecond())))),
+      norm_frames_(std::max<int64_t>(1, std::llround(s.normalisation_seconds *
+                                                     s.framesPerSecond()))) {}
+
+double OnsetFeature::process(const double* m, std::size_t count) {
+  if (count != std::size_t(s_.bins()))
+    throw std::invalid_argument("bar_pointer: a spectrum of " + std::to_string(count) +
+                                " bins where " + std::to_string(s_.bins()) + " are expected");
+  for (std::size_t k = 0; k < count; ++k)
+    if (!(m[k] >= 0.0 && m[k] <= 1e30))  // also false for NaN
+      throw std::invalid_argument("bar_pointer: spectrum bin " + std::to_string(k) +
+                                  " is not a finite magnitude");
+
+  bank_.apply(m, bands_.data());
+  if (s_.compression > 0.0)
+    for (double& b : bands_) b = std::log1p(s_.compression * b);
+
+  // The frame diff_frames back, maximum-filtered across neighbouring bands.
+  std::vector<double>& ref = past_[std::size_t(frame_ % s_.diff_frames)];
+  const int n = int(bands_.size()), half = s_.max_filter_bands / 2;
+  double rise = 0.0;
+  if (frame_ >= s_.diff_frames) {
+    for (int b = 0; b < n; ++b) {
+      double top = ref[b];
+      for (int j = std::max(0, b - half); j <= std::min(n - 1, b + half); ++j)
+        top = std::max(top, ref[j]);
+      rise += std::max(0.0, bands_[b] - top);
+    }
+  }
+  ref = bands_;
+  ++frame_;
+  last_rise_ = rise;
+  return normalise(std::max(0.0, rise - floorOf(rise)));
+}
+
+double OnsetFeature::floorOf(double rise) {
+  // Mean of the earlier rises in the window (the current one is not its own floor).
+  const std::size_t w = rise_history_.size();
+  const double floor = rise_count_ ? s_.floor_scale * rise_sum_ / double(std::min(rise_count_, w)) : 0.0;
+  double& slot = rise_history_[rise_count_ % w];
+  rise_sum_ += rise - slot;
+  slot = rise;
+  ++rise_count_;
+  // Summed afresh once per window, so rounding cannot drift over hours.
+  if (rise_count_ % w == 0) {
+    rise_sum_ = 0.0;
+    for (double r : rise_history_) rise_sum_ += r;
+  }
+  return s_.floor_scale > 0.0 ? floor : 0.0;
+}
+
+double OnsetFeature::normalise(double v) {
+  const int64_t now = frame_ - 1;
+  while (!maxima_.empty() && maxima_.back().second <= v) maxima_.pop_back();
+  maxima_.emplace_back(now, v);
+  while (maxima_.front().first <= now - norm_frames_) maxima_.pop_front();
+  const double top = maxima_.front().second;
+  return top > 0.0 ? v / top : 0.0;
+}
+
+}  // namespace bar_pointer

@@ -1,0 +1,70 @@
+#include "bar_pointer/Settings.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "bar_pointer/StateSpace.h"
+
+namespace bar_pointer {
+
+namespace {
+
+void require(bool ok, const char* name, const std::string& range) {
+  if (!ok) throw std::invalid_argument(std::string("bar_pointer: ") + name + " must be " + range);
+}
+
+bool finite(double v) { return std::isfinite(v); }
+
+}  // namespace
+
+void validate(const Settings& s) {
+  require(finite(s.sample_rate) && s.sample_rate >= 1000.0, "sample_rate", "at least 1000 Hz");
+  require(s.window_size >= 64 && s.window_size <= (1 << 20), "window_size", "64 to 1048576");
+  require(s.hop_size >= 1 && s.hop_size <= s.window_size, "hop_size", "1 to window_size");
+  require(finite(s.min_frequency) && s.min_frequency > 0.0, "min_frequency", "above 0 Hz");
+  require(finite(s.max_frequency) && s.max_frequency > s.min_frequency, "max_frequency",
+          "above min_frequency");
+  require(s.bands_per_octave >= 1 && s.bands_per_octave <= 96, "bands_per_octave", "1 to 96");
+  require(finite(s.compression) && s.compression >= 0.0, "compression", "0 or more");
+  require(s.max_filter_bands >= 1 && s.max_filter_bands % 2 == 1 && s.max_filter_bands <= 15,
+          "max_filter_bands", "odd, 1 to 15");
+  require(s.diff_frames >= 1 && s.diff_frames <= 16, "diff_frames", "1 to 16");
+  require(finite(s.floor_seconds) && s.floor_seconds >= 0.0 && s.floor_seconds <= 60.0,
+          "floor_seconds", "0 to 60");
+  require(finite(s.floor_scale) && s.floor_scale >= 0.0 && s.floor_scale <= 10.0, "floor_scale",
+          "0 to 10");
+  require(finite(s.normalisation_seconds) && s.normalisation_seconds > 0.0 &&
+              s.normalisation_seconds <= 600.0,
+          "normalisation_seconds", "above 0, at most 600");
+  require(finite(s.min_bpm) && s.min_bpm > 0.0, "min_bpm", "above 0");
+  require(finite(s.max_bpm) && s.max_bpm > s.min_bpm, "max_bpm", "above min_bpm");
+  require(finite(s.transition_lambda) && s.transition_lambda >= 0.0, "transition_lambda",
+          "0 or more");
+  require(finite(s.observation_lambda) && s.observation_lambda > 1.0, "observation_lambda",
+          "above 1");
+  require(finite(s.min_beat_spacing) && s.min_beat_spacing >= 0.0 && s.min_beat_spacing < 1.0,
+          "min_beat_spacing", "0 to below 1");
+  require(s.announce_ahead >= 0, "announce_ahead", "0 or more frames");
+  require(s.confidence_frames >= 0, "confidence_frames", "0 or more frames");
+  require(s.beat_region >= 1, "beat_region", "at least 1 frame");
+  require(finite(s.offline_lookahead_seconds) && s.offline_lookahead_seconds >= 1.0,
+          "offline_lookahead_seconds", "at least 1");
+  require(finite(s.offline_segment_seconds) &&
+              s.offline_segment_seconds >= 2.0 * s.offline_lookahead_seconds &&
+              s.offline_segment_seconds <= 86400.0,
+          "offline_segment_seconds", "at least twice offline_lookahead_seconds, at most 86400");
+
+  const Intervals iv = intervalRange(s);
+  require(iv.shortest >= s.beat_region + 1 && iv.shortest >= 2, "max_bpm",
+          "slow enough for beat intervals of at least " + std::to_string(s.beat_region + 1) +
+              " frames (" + std::to_string(iv.shortest) + " at this frame rate)");
+  require(iv.longest <= kMaxInterval, "min_bpm",
+          "fast enough for beat intervals of at most " + std::to_string(kMaxInterval) +
+              " frames (" + std::to_string(iv.longest) + " at this frame rate)");
+  require(iv.longest > iv.shortest, "the tempo range", "at least two beat intervals wide");
+  require(s.announce_ahead < iv.shortest, "announce_ahead",
+          "shorter than the shortest beat interval (" + std::to_string(iv.shortest) + " frames)");
+}
+
+}  // namespace bar_pointer

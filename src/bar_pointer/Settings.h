@@ -1,0 +1,66 @@
+// Settings of the bar-pointer beat tracker. Every constant of the model is a
+// setting here, with the value that measured best on our evaluation music.
+#pragma once
+
+namespace bar_pointer {
+
+struct Settings {
+  // The spectra handed to the tracker: magnitudes of a real FFT of
+  // `window_size` samples taken every `hop_size` samples at `sample_rate` Hz
+  // (window_size / 2 + 1 bins).
+  double sample_rate = 44100.0;
+  int window_size = 2048;
+  int hop_size = 441;
+
+  // Onset feature: a logarithmic filterbank, log compression, and the rise
+  // of each band over the previous frame maximum-filtered across
+  // neighbouring bands (so that vibrato does not read as onsets).
+  double min_frequency = 30.0;      // Hz
+  double max_frequency = 16000.0;   // Hz, or Nyquist if lower
+  int bands_per_octave = 12;
+  double compression = 10.0;        // log(1 + compression * band)
+  int max_filter_bands = 3;         // width of the maximum filter, odd
+  int diff_frames = 1;              // the rise is taken over this many frames
+  // A steady noise floor makes a steady rise; an adaptive floor (the running
+  // mean of the rise over `floor_seconds`, times `floor_scale`) is taken off
+  // before normalising. 0 turns it off.
+  double floor_seconds = 1.0;
+  double floor_scale = 1.0;
+  double normalisation_seconds = 3.0;  // running maximum that maps to 1
+
+  // State space: one tempo per whole beat interval in frames between the
+  // periods of max_bpm and min_bpm, and a beat position within it.
+  double min_bpm = 55.0;
+  double max_bpm = 215.0;
+  // Tempo changes only at the beat, from interval i to j with probability
+  // proportional to exp(-transition_lambda * |j / i - 1|).
+  double transition_lambda = 300.0;
+  // A beat state (the first `beat_region` positions) has likelihood o, any
+  // other (1 - o) / (observation_lambda - 1), o being the onset feature.
+  double observation_lambda = 16.0;
+  int beat_region = 3;
+
+  // Online decisions: a beat is announced at most once per this fraction of
+  // the current interval, `announce_ahead` frames before it is predicted.
+  double min_beat_spacing = 0.6;
+  int announce_ahead = 0;
+  // Confidence: posterior probability that a beat lies within this many
+  // frames of the announced one.
+  int confidence_frames = 4;
+
+  // Offline decoding (Viterbi) keeps its back-pointers for at most
+  // `offline_segment_seconds` of input; when they are full, the best path is
+  // traced back and every beat older than `offline_lookahead_seconds` before
+  // the newest frame is final. Memory stays flat for inputs of any length;
+  // shorter inputs are decoded whole.
+  double offline_segment_seconds = 600.0;
+  double offline_lookahead_seconds = 30.0;
+
+  double framesPerSecond() const { return sample_rate / hop_size; }
+  int bins() const { return window_size / 2 + 1; }
+};
+
+// Throws std::invalid_argument naming the first setting out of range.
+void validate(const Settings& s);
+
+}  // namespace bar_pointer

@@ -1,0 +1,50 @@
+#include "bar_pointer/StateSpace.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace bar_pointer {
+
+namespace {
+
+// Transitions less likely than e^-kCutoff relative to staying are dropped:
+// they could never matter in double precision next to the kept ones, and
+// dropping them keeps the transition lists short.
+constexpr double kCutoff = 30.0;
+
+}  // namespace
+
+Intervals intervalRange(const Settings& s) {
+  const double fps = s.framesPerSecond();
+  Intervals iv;
+  const double shortest = std::round(60.0 * fps / s.max_bpm);
+  const double longest = std::round(60.0 * fps / s.min_bpm);
+  // Clamped so that absurd settings cannot overflow; validate() rejects them.
+  iv.shortest = int(std::min(std::max(shortest, 0.0), 1e9));
+  iv.longest = int(std::min(std::max(longest, 0.0), 1e9));
+  return iv;
+}
+
+StateSpace::StateSpace(const Settings& s) : beat_region_(s.beat_region) {
+  const Intervals iv = intervalRange(s);
+  for (int i = iv.shortest; i <= iv.longest; ++i) {
+    offset_.push_back(states_);
+    interval_.push_back(i);
+    states_ += i;
+  }
+  const int n = tempi();
+  into_.assign(n, {});
+  for (int from = 0; from < n; ++from) {
+    const double i = interval_[from];
+    std::vector<double> weight(n, 0.0);
+    double total = 0.0;
+    for (int to = 0; to < n; ++to) {
+      const double cost = s.transition_lambda * std::fabs(interval_[to] / i - 1.0);
+      if (cost <= kCutoff) total += weight[to] = std::exp(-cost);
+    }
+    for (int to = 0; to < n; ++to)
+      if (weight[to] > 0.0) into_[to].push_back({from, weight[to] / total});
+  }
+}
+
+}  // namespace bar_pointer

@@ -1,0 +1,66 @@
+// Offline inference in the bar-pointer model: the single most probable
+// state sequence (Viterbi), beats where it passes position 0. Features are
+// pushed one frame at a time; back-pointers are kept only for the frames
+// not yet final, so memory does not grow with the input (see
+// Settings::offline_segment_seconds).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "bar_pointer/CycleLayout.h"
+#include "bar_pointer/ForwardFilter.h"
+#include "bar_pointer/Settings.h"
+#include "bar_pointer/StateSpace.h"
+
+namespace bar_pointer {
+
+struct DecodedBeat {
+  int64_t frame = 0;
+  int interval = 0;          // frames, on the path at this beat
+  double tempo = 0.0;        // BPM
+  double confidence = 0.0;   // the forward posterior's beat probability on that frame
+};
+
+class ViterbiDecoder {
+ public:
+  // Throws std::invalid_argument for settings out of range.
+  explicit ViterbiDecoder(const Settings& s);
+
+  // One frame's onset feature, finite and in [0, 1] (else
+  // std::invalid_argument, changing nothing).
+  void push(double onset);
+  // Decodes what is still open; no push may follow.
+  void finish();
+  // The beats that became final since the last call, in time order.
+  std::vector<DecodedBeat> takeBeats();
+
+  int64_t frames() const { return frame_; }
+  // Bytes held for back-pointers and confidences now.
+  std::size_t pendingBytes() const;
+
+ private:
+  void traceBack(int64_t final_before);
+  void rebase();
+
+  Settings s_;
+  std::unique_ptr<StateSpace> space_;
+  CycleLayout layout_;
+  ForwardFilter filter_;
+  std::vector<double> score_;     // log scores, up to a common constant
+  std::vector<double> wrap_;
+  std::vector<double> log_arc_;   // per tempo, in arcsInto order
+  std::vector<int> arc_at_;
+  std::vector<uint16_t> from_;    // per frame since base_, per tempo: where position 0 came from
+  std::vector<float> confidence_; // per frame since base_
+  int64_t base_ = 0;              // first frame whose back-pointers are held
+  int64_t frame_ = 0;
+  int64_t segment_frames_;
+  int64_t lookahead_frames_;
+  int64_t last_final_ = -1;
+  bool finished_ = false;
+  std::vector<DecodedBeat> ready_;
+};
+
+}  // namespace bar_pointer
