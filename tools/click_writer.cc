@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-
 namespace tesk_beat {
 
 namespace {
@@ -77,6 +76,22 @@ void ClickWriter::finish() {
   int err = sf_close(file_);
   file_ = nullptr;
   if (err) throw OutputError(path_ + ": cannot write clicks (" + sf_error_number(err) + ")");
+}
+
+void writeWithClicks(SampleSource& input, ClickWriter& writer,
+                     const std::vector<PlacedClick>& clicks) {
+  const int64_t block = 4096;
+  std::vector<float> samples(size_t(block) * input.channels());
+  size_t next = 0;
+  int64_t at = 0, n;
+  while ((n = input.read(samples.data(), block)) > 0) {
+    // A click is handed over before any of its samples is written.
+    for (; next < clicks.size() && clicks[next].position < at + n; ++next)
+      writer.click(clicks[next].position, clicks[next].reliable);
+    writer.push(samples.data(), n);
+    at += n;
+  }
+  writer.finish();
 }
 
 }  // namespace tesk_beat

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "sample_source.h"
+
 namespace tesk_beat {
 
 // The click track cannot be written where asked.
@@ -56,5 +58,17 @@ class ClickWriter {
   int64_t held_start_ = 0;
   std::deque<Click> clicks_;
 };
+
+// A click at input frame `position`.
+struct PlacedClick {
+  int64_t position;
+  bool reliable;
+};
+
+// Writes all of `input` through `writer` with `clicks` (in time order) mixed
+// in, and finishes the file: for beats known before their audio is read
+// (a second reading of the input, after offline decoding).
+void writeWithClicks(SampleSource& input, ClickWriter& writer,
+                     const std::vector<PlacedClick>& clicks);
 
 }  // namespace tesk_beat

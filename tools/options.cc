@@ -13,6 +13,22 @@ std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 }  // namespace
 
+const TrackerDefaults& defaultsOf(TrackerKind tracker) {
+  return tracker == TrackerKind::kStpm ? kStpmDefaults : kBarPointerDefaults;
+}
+
+Options withTrackerDefaults(const Options& o) {
+  const TrackerDefaults& d = defaultsOf(o.tracker);
+  Options r = o;
+  if (r.min_bpm == 0) r.min_bpm = d.min_bpm;
+  if (r.max_bpm == 0) r.max_bpm = d.max_bpm;
+  if (!r.threshold) r.threshold = d.threshold;
+  if (!r.analysis_rate) r.analysis_rate = d.analysis_rate;
+  if (!r.compress) r.compress = d.compress;
+  if (!r.announce_ahead) r.announce_ahead = d.announce_ahead;
+  return r;
+}
+
 long parseInteger(const std::string& text, const std::string& what, long min, long max) {
   if (text.empty()) throw UsageError(what + ": missing number");
   const char* begin = text.c_str();
@@ -112,6 +128,14 @@ Options parseOptions(int argc, const char* const* argv) {
       else if (f == "json") o.format = OutputFormat::kJson;
       else throw UsageError("--format: " + quoted(f) + " is unknown (use plain, csv or json)");
     }
+    else if (name == "--tracker") {
+      std::string t = value();
+      if (t == kBarPointerDefaults.name) o.tracker = TrackerKind::kBarPointer;
+      else if (t == kStpmDefaults.name) o.tracker = TrackerKind::kStpm;
+      else throw UsageError("--tracker: " + quoted(t) + " is unknown (use bar-pointer or stpm)");
+    }
+    else if (name == "--offline") { flag(); o.offline = true; }
+    else if (name == "--announce-ahead") o.announce_ahead = int(parseInteger(value(), name, 0, 10000));
     else if (name == "--min-bpm") o.min_bpm = int(parseInteger(value(), name, 1, 1000));
     else if (name == "--max-bpm") o.max_bpm = int(parseInteger(value(), name, 2, 1000));
     else if (name == "--threshold") o.threshold = float(parseReal(value(), name, 0.0, 1.0));
@@ -121,8 +145,8 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "--vectors") { flag(); o.vectors = true; }
     else if (name == "--analysis-rate") {
       o.analysis_rate = int(parseInteger(value(), name, 0, 1000000));
-      if (o.analysis_rate != 0 && o.analysis_rate < 4000)
-        throw UsageError("--analysis-rate: " + std::to_string(o.analysis_rate) +
+      if (*o.analysis_rate != 0 && *o.analysis_rate < 4000)
+        throw UsageError("--analysis-rate: " + std::to_string(*o.analysis_rate) +
                          " Hz is too low (at least 4000 Hz, or 0 for the input's rate)");
     }
     else if (name == "--compress") o.compress = parseReal(value(), name, 0.0, 1e6);
@@ -147,9 +171,13 @@ Options parseOptions(int argc, const char* const* argv) {
 
   if (o.show_help || o.show_version) return o;
   if (o.inputs.empty()) throw UsageError("no input file given (see --help)");
-  if (o.min_bpm >= o.max_bpm)
-    throw UsageError("--min-bpm " + std::to_string(o.min_bpm) + " must be below --max-bpm " +
-                     std::to_string(o.max_bpm));
+  const Options r = withTrackerDefaults(o);
+  const std::string tracker_default =
+      std::string(" (the ") + defaultsOf(o.tracker).name + " tracker's default)";
+  if (r.min_bpm >= r.max_bpm)
+    throw UsageError("--min-bpm " + std::to_string(r.min_bpm) + (o.min_bpm ? "" : tracker_default) +
+                     " must be below --max-bpm " + std::to_string(r.max_bpm) +
+                     (o.max_bpm ? "" : tracker_default));
   if (o.window != 0 && o.advance != 0 && o.advance > o.window)
     throw UsageError("--advance " + std::to_string(o.advance) + " must not exceed --window " +
                      std::to_string(o.window));
@@ -161,50 +189,95 @@ Options parseOptions(int argc, const char* const* argv) {
     throw UsageError("--clicks takes exactly one input");
   if (o.diagnostics && o.log_dir.empty())
     throw UsageError("--diagnostics needs --log-dir (the files would be removed otherwise)");
+  if (o.tracker == TrackerKind::kStpm) {
+    if (o.offline)
+      throw UsageError("--offline needs --tracker bar-pointer (the stpm tracker decodes online only)");
+    if (o.announce_ahead)
+      throw UsageError("--announce-ahead applies to --tracker bar-pointer only");
+  } else if (o.diagnostics) {
+    throw UsageError("--diagnostics applies to --tracker stpm only (the bar-pointer tracker "
+                     "writes no diagnostic files)");
+  }
+  if (o.offline && o.vectors)
+    throw UsageError("--vectors applies to online tracking only (offline beats carry no vectors)");
+  if (o.offline && !o.clicks_path.empty() && stdin_inputs > 0)
+    throw UsageError("--clicks with --offline needs an input file: the clicks are mixed in on a "
+                     "second reading, which standard input cannot give");
   return o;
 }
 
 std::string helpText(const std::string& program) {
   std::ostringstream h;
   Options d;
+  const TrackerDefaults& bp = kBarPointerDefaults;
+  const TrackerDefaults& st = kStpmDefaults;
+  // "bar-pointer X, stpm Y" for a default that differs between the trackers.
+  auto both = [&](auto bar_pointer, auto stpm, const char* unit = "") {
+    std::ostringstream v;
+    v << bp.name << " " << bar_pointer << unit << ", " << st.name << " " << stpm << unit;
+    return v.str();
+  };
   h << "Usage: " << program << " [OPTIONS] INPUT...\n"
     << "Tracks the beats of music. INPUT is an audio file of any format libsndfile reads\n"
     << "(WAV, FLAC, Ogg, MP3, ...), any rate and channel count, or '-' for standard input\n"
     << "(a WAV stream, or raw PCM with --raw). Beats go to standard output as they are\n"
-    << "announced; messages go to standard error.\n"
+    << "announced (with --offline, as they become final); messages go to standard error.\n"
     << "\n"
     << "Output:\n"
     << "  --format plain|csv|json  plain: one beat time in seconds per line; csv: time,\n"
     << "                           reliable, tempo, confidence per beat and a summary;\n"
     << "                           json: the same as one object per input (default plain)\n"
     << "  --reliable-only          report only beats judged reliable (default: all announced)\n"
-    << "  --silence-gate DBFS      drop beats announced when the last second of input\n"
-    << "                           stayed below DBFS (RMS); 0 = keep them (default " << d.silence_gate << ")\n"
+    << "  --silence-gate DBFS      drop beats announced (offline: falling) when the last\n"
+    << "                           second of input stayed below DBFS (RMS); 0 = keep them\n"
+    << "                           (default " << d.silence_gate << ")\n"
     << "  --no-silence-gate        same as --silence-gate 0\n"
     << "  --offset SECONDS         added to every reported beat time (default " << d.offset << ")\n"
     << "  --clicks OUT.wav         write the input mixed with a click on every beat: high\n"
-    << "                           click = reliable, low soft click = discarded\n"
+    << "                           click = reliable, low soft click = discarded (with\n"
+    << "                           --offline, an input file only: it is read a second time)\n"
     << "  -o, --output-dir DIR     one result file per input (NAME.beats/.csv/.json)\n"
     << "\n"
-    << "Tracking (node parameters):\n"
-    << "  --min-bpm N              slowest tempo searched; the node's longest interval is\n"
-    << "                           the period of N rounded up, less one frame (default\n"
-    << "                           " << d.min_bpm << ", so that 80 BPM is searched)\n"
-    << "  --max-bpm N              fastest tempo searched (default " << d.max_bpm << ")\n"
-    << "  --threshold X            reliability at which a beat counts as reliable, 0 to 1\n"
-    << "                           (default " << d.threshold << ")\n"
+    << "Tracking:\n"
+    << "  --tracker NAME           bar-pointer: the plug-in's \"BarPointerTracker\" node, a\n"
+    << "                           probabilistic bar-pointer model; stpm: its \"BeatTracker\"\n"
+    << "                           node, spectro-temporal pattern matching (default\n"
+    << "                           " << defaultsOf(kDefaultTracker).name << ")\n"
+    << "  --offline                bar-pointer only: decode the whole input (Viterbi) instead\n"
+    << "                           of announcing beats as they come; beats are reported as\n"
+    << "                           stretches of input become final, the rest at its end\n"
+    << "  --announce-ahead N       bar-pointer only: announce each beat up to N frames before\n"
+    << "                           it is predicted (\"ANNOUNCE_AHEAD\", default " << bp.announce_ahead << ")\n"
+    << "  --min-bpm N              slowest tempo searched (default " << both(bp.min_bpm, st.min_bpm) << ";\n"
+    << "                           stpm's longest interval is the period of N rounded up\n"
+    << "                           less one frame, so that 80 BPM is searched)\n"
+    << "  --max-bpm N              fastest tempo searched (default " << both(bp.max_bpm, st.max_bpm) << ")\n"
+    << "  --threshold X            confidence at which a beat counts as reliable, 0 to 1\n"
+    << "                           (default " << both(bp.threshold, st.threshold) << ")\n"
     << "  --analysis-rate HZ       inputs at a higher rate are resampled to HZ before\n"
-    << "                           analysis; 0 = analyse at the input's rate (default " << d.analysis_rate << ")\n"
+    << "                           analysis; 0 = analyse at the input's rate (default\n"
+    << "                           " << both(bp.analysis_rate, st.analysis_rate) << ")\n"
     << "  --window N               analysis window in samples at the analysis rate (default:\n"
-    << "                           32 ms rounded to an FFT-friendly size; 512 at 16 kHz)\n"
+    << "                           " << both(bp.window_seconds * 1000, st.window_seconds * 1000, " ms")
+    << ", rounded up to an\n"
+    << "                           FFT-friendly size: 2048 at 44.1 kHz, 750 and 512 at 16 kHz)\n"
     << "  --advance N              frame advance in samples at the analysis rate (default:\n"
-    << "                           10 ms; 160 at 16 kHz)\n"
-    << "  --compress GAMMA         feed the node log(1 + GAMMA*|X|) with each bin's phase;\n"
-    << "                           0 = linear spectrum (default " << d.compress << ")\n"
+    << "                           " << both(bp.advance_seconds * 1000, st.advance_seconds * 1000, " ms")
+    << ":\n"
+    << "                           441 at 44.1 kHz, 160 at 16 kHz)\n"
+    << "  --compress GAMMA         compression log(1 + GAMMA*x) (default\n"
+    << "                           " << both(bp.compress, st.compress) << "): stpm is fed\n"
+    << "                           log(1 + GAMMA*|X|) with each bin's phase;\n"
+    << "                           bar-pointer is fed the linear spectrum and compresses its\n"
+    << "                           filterbank bands (\"COMPRESSION\"); 0 = no compression\n"
     << "  --no-compress            same as --compress 0\n"
-    << "  --diagnostics            let the node write its diagnostic files (needs --log-dir)\n"
-    << "  --vectors                request the onset, pattern-matching and chroma vectors;\n"
-    << "                           --format json then reports them with each beat\n"
+    << "  --diagnostics            stpm only: let the node write its diagnostic files (needs\n"
+    << "                           --log-dir)\n"
+    << "  --vectors                request the node's vectors; --format json then reports\n"
+    << "                           them with each beat: stpm the onset, pattern-matching and\n"
+    << "                           chroma vectors; bar-pointer the onset feature (1 value),\n"
+    << "                           the tempo posterior (one value per beat interval, shortest\n"
+    << "                           first) and an empty chroma (online only)\n"
     << "\n"
     << "Input:\n"
     << "  --raw RATE:CHANNELS[:FORMAT]  standard input is raw interleaved little-endian PCM;\n"
@@ -212,10 +285,10 @@ std::string helpText(const std::string& program) {
     << "\n"
     << "Running:\n"
     << "  -j, --jobs N             inputs processed in parallel processes (default " << d.jobs << ")\n"
-    << "  --log-dir DIR            keep the node's beat log \"bt_pellanbt.dat\" and diagnostic\n"
-    << "                           files in DIR, one subdirectory per input when there are\n"
-    << "                           several (default: a private directory, removed)\n"
-    << "  --plugin PATH            the BeatTracker plug-in (default: libtesk-music.tlb in the\n"
+    << "  --log-dir DIR            keep the stpm node's beat log \"bt_pellanbt.dat\" and\n"
+    << "                           diagnostic files in DIR, one subdirectory per input when\n"
+    << "                           there are several (default: a private directory, removed)\n"
+    << "  --plugin PATH            the tracker plug-in (default: libtesk-music.tlb in the\n"
     << "                           lib directory next to this program's bin directory)\n"
     << "  -v, --verbose            copy the library's console lines to standard error\n"
     << "  --no-progress            no progress bar (it is only shown on a terminal)\n"
@@ -223,10 +296,15 @@ std::string helpText(const std::string& program) {
     << "  -h, --help               this text\n"
     << "\n"
     << "Frame times: frame k covers samples k*ADVANCE up to k*ADVANCE+WINDOW of the audio\n"
-    << "at the analysis rate RATE (padded with zeros after its end). A beat announced on\n"
-    << "frame k is reported at (k*ADVANCE + WINDOW/2) / RATE + OFFSET seconds: the centre\n"
-    << "of the frame's window. Each frame's spectrum (\"FFTAUDIO\") is the FFT of the channel\n"
-    << "mean under a periodic Hann window, WINDOW/2 + 1 bins.\n"
+    << "at the analysis rate RATE (padded with zeros after its end). Each frame's spectrum\n"
+    << "(\"FFTAUDIO\") is the FFT of the channel mean under a periodic Hann window, WINDOW/2\n"
+    << "+ 1 bins. Reported times, OFFSET added to each:\n"
+    << "  stpm: a beat announced on frame k is at (k*ADVANCE + WINDOW/2) / RATE, the centre\n"
+    << "    of the frame's window.\n"
+    << "  bar-pointer: a beat announced on frame k that falls on frame b = k + BEAT_AHEAD is\n"
+    << "    at max((k*ADVANCE + WINDOW) / RATE, (b*ADVANCE + WINDOW/2) / RATE): the predicted\n"
+    << "    time, but never before the end of the newest window, when the beat is decided.\n"
+    << "  bar-pointer --offline: a beat on frame b is at (b*ADVANCE + WINDOW/2) / RATE.\n"
     << "\n"
     << "Exit status: 0 all inputs tracked; 1 an input failed (missing, unreadable, not\n"
     << "audio, empty, NaN or infinite samples, unusable rate or settings); 2 usage error;\n"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio_input.h"
+#include "beat_time.h"
 #include "click_writer.h"
 #include "framer.h"
 #include "options.h"
@@ -56,20 +57,50 @@ TEST(Options, DefaultsAndValues) {
   Options o = parse({"a.wav"});
   EXPECT_EQ(o.inputs, std::vector<std::string>{"a.wav"});
   EXPECT_EQ(o.format, OutputFormat::kPlain);
-  EXPECT_LT(o.min_bpm, o.max_bpm);
+  EXPECT_EQ(o.tracker, TrackerKind::kBarPointer);
+  EXPECT_FALSE(o.offline);
   EXPECT_EQ(o.window, 0);
   EXPECT_EQ(o.jobs, 1);
+  // Tracking options not given take the chosen tracker's defaults: for
+  // stpm those it always had.
+  struct Expected {
+    const char* tracker;
+    int rate, min_bpm, max_bpm, announce_ahead;
+  };
+  for (const Expected& e : {Expected{"bar-pointer", 44100, 55, 215, 3},
+                            Expected{"stpm", 16000, 79, 160, 0}}) {
+    Options r = withTrackerDefaults(parse({"--tracker", e.tracker, "a.wav"}));
+    EXPECT_EQ(defaultsOf(r.tracker).name, std::string(e.tracker));
+    EXPECT_EQ(r.analysis_rate, e.rate) << e.tracker;
+    EXPECT_EQ(r.min_bpm, e.min_bpm) << e.tracker;
+    EXPECT_EQ(r.max_bpm, e.max_bpm) << e.tracker;
+    EXPECT_EQ(r.threshold, 0.5f) << e.tracker;
+    EXPECT_EQ(r.compress, 10.0) << e.tracker;
+    EXPECT_EQ(r.announce_ahead, e.announce_ahead) << e.tracker;
+    EXPECT_EQ(r.window, 0) << "set from the rate";
+  }
 
   o = parse({"--format=json", "--min-bpm", "70", "--max-bpm=150", "--threshold", "0.25",
-             "--compress", "3.5", "--offset", "-0.02", "-j", "3", "--", "-x.wav", "-"});
+             "--compress", "3.5", "--offset", "-0.02", "-j", "3", "--tracker=bar-pointer",
+             "--offline", "--announce-ahead", "0", "--analysis-rate", "0", "--", "-x.wav", "-"});
   EXPECT_EQ(o.format, OutputFormat::kJson);
   EXPECT_EQ(o.min_bpm, 70);
   EXPECT_EQ(o.max_bpm, 150);
-  EXPECT_FLOAT_EQ(o.threshold, 0.25f);
-  EXPECT_DOUBLE_EQ(o.compress, 3.5);
+  EXPECT_EQ(o.threshold, 0.25f);
+  EXPECT_EQ(o.compress, 3.5);
   EXPECT_DOUBLE_EQ(o.offset, -0.02);
   EXPECT_EQ(o.jobs, 3);
+  EXPECT_TRUE(o.offline);
+  EXPECT_EQ(o.announce_ahead, 0);
+  EXPECT_EQ(o.analysis_rate, 0);
   EXPECT_EQ(o.inputs, (std::vector<std::string>{"-x.wav", "-"}));
+  // Values given stay what they were whatever the tracker's defaults.
+  Options r = withTrackerDefaults(o);
+  EXPECT_EQ(r.min_bpm, 70);
+  EXPECT_EQ(r.threshold, 0.25f);
+  EXPECT_EQ(r.compress, 3.5);
+  EXPECT_EQ(r.announce_ahead, 0);
+  EXPECT_EQ(r.analysis_rate, 0);
 
   EXPECT_EQ(parse({"--no-compress", "a"}).compress, 0.0);
   EXPECT_TRUE(parse({"--help"}).show_help);  // no input needed
@@ -96,6 +127,25 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
   EXPECT_NE(usageMessage({"--raw", "16000:1", "a.wav"}).find("--raw"), std::string::npos);
   EXPECT_NE(usageMessage({"--clicks", "c.wav", "a", "b"}).find("--clicks"), std::string::npos);
   EXPECT_NE(usageMessage({"--diagnostics", "a"}).find("--log-dir"), std::string::npos);
+  // Options that one tracker has and the other has not.
+  EXPECT_NE(usageMessage({"--tracker", "btrack", "a"}).find("--tracker: 'btrack' is unknown"),
+            std::string::npos);
+  EXPECT_NE(usageMessage({"--tracker", "stpm", "--offline", "a"}).find("--offline"),
+            std::string::npos);
+  EXPECT_NE(usageMessage({"--announce-ahead", "2", "--tracker", "stpm", "a"}).find("--announce-ahead"),
+            std::string::npos);
+  EXPECT_NE(usageMessage({"--diagnostics", "--log-dir", "d", "a"}).find("--diagnostics applies"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--diagnostics", "--log-dir", "d", "--tracker", "stpm", "a"}), "");
+  EXPECT_NE(usageMessage({"--offline", "--vectors", "a"}).find("--vectors"), std::string::npos);
+  EXPECT_NE(usageMessage({"--offline", "--clicks", "c.wav", "-"}).find("standard input"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--offline", "--clicks", "c.wav", "a"}), "");
+  // A tempo bound given against the other's default names the default.
+  EXPECT_NE(usageMessage({"--tracker", "stpm", "--min-bpm", "170", "a"})
+                .find("--max-bpm 160 (the stpm tracker's default)"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--min-bpm", "170", "a"}), "");
 }
 
 TEST(Options, RawFormat) {
@@ -116,8 +166,35 @@ TEST(Settings, WindowAndAdvanceFollowTheRate) {
   EXPECT_EQ(fftFriendlySize(1411), 1440);
   EXPECT_EQ(fftFriendlySize(705), 720);
   EXPECT_EQ(fftFriendlySize(7), 8);
+  EXPECT_EQ(fftFriendlySize(2029), 2048);
+  EXPECT_EQ(fftFriendlySize(736), 750);
   Options o;
-  TrackerSettings s = trackerSettings(o, 16000, 1, "x");
+  // bar-pointer: about 46 ms and 10 ms; inputs above 44.1 kHz are resampled.
+  TrackerSettings s = trackerSettings(o, 44100, 2, "x");
+  EXPECT_EQ(s.tracker, TrackerKind::kBarPointer);
+  EXPECT_EQ(s.window, 2048);
+  EXPECT_EQ(s.advance, 441);
+  EXPECT_EQ(s.announce_ahead, 3);
+  s = trackerSettings(o, 16000, 1, "x");
+  EXPECT_EQ(s.window, 750);
+  EXPECT_EQ(s.advance, 160);
+  EXPECT_EQ(analysisRate(o, 48000), 44100);
+  EXPECT_EQ(analysisRate(o, 16000), 16000);
+  // The decoder runs the model the node builds from these settings.
+  bar_pointer::Settings model = barPointerSettings(s);
+  EXPECT_EQ(model.sample_rate, 16000.0);
+  EXPECT_EQ(model.window_size, 750);
+  EXPECT_EQ(model.hop_size, 160);
+  EXPECT_EQ(model.min_bpm, 55.0);
+  EXPECT_EQ(model.max_bpm, 215.0);
+  EXPECT_EQ(model.announce_ahead, 3);
+  EXPECT_EQ(model.compression, 10.0);
+  // stpm: about 32 ms and 10 ms; inputs above 16 kHz are resampled.
+  o.tracker = TrackerKind::kStpm;
+  EXPECT_EQ(analysisRate(o, 44100), 16000);
+  o.analysis_rate = 0;
+  EXPECT_EQ(analysisRate(o, 44100), 44100);
+  s = trackerSettings(o, 16000, 1, "x");
   EXPECT_EQ(s.window, 512);
   EXPECT_EQ(s.advance, 160);
   s = trackerSettings(o, 44100, 2, "x");
@@ -132,6 +209,7 @@ TEST(Settings, WindowAndAdvanceFollowTheRate) {
 
 TEST(Settings, RejectsWhatTheNodeCannotUse) {
   Options o;
+  o.tracker = TrackerKind::kStpm;
   auto message = [&](int rate, int channels) -> std::string {
     try {
       trackerSettings(o, rate, channels, "in.wav");
@@ -145,18 +223,57 @@ TEST(Settings, RejectsWhatTheNodeCannotUse) {
   o.advance = 4000;  // 4 frames per second: intervals far too short
   o.window = 8192;
   EXPECT_NE(message(16000, 1).find("--max-bpm"), std::string::npos);
-  o = Options();
+  const Options stpm = o = [] {
+    Options d;
+    d.tracker = TrackerKind::kStpm;
+    return d;
+  }();
   o.advance = 10;  // 1600 frames per second: intervals too long
   EXPECT_NE(message(16000, 1).find("--min-bpm"), std::string::npos);
-  o = Options();
+  o = stpm;
   o.window = 32;
   EXPECT_NE(message(16000, 1).find("--window"), std::string::npos);
-  o = Options();
+  o = stpm;
   o.min_bpm = 150;
   o.max_bpm = 151;
   EXPECT_NE(message(16000, 1).find("too narrow"), std::string::npos);
+  o = stpm;
+  EXPECT_EQ(message(8000, 6), "");
+  // bar-pointer: the tracker's own judgement, naming the options that set it.
   o = Options();
   EXPECT_EQ(message(8000, 6), "");
+  o.min_bpm = 1;  // 6000-frame intervals at 100 frames per second
+  EXPECT_NE(message(44100, 1).find("cannot run with --min-bpm 1, --max-bpm 215"), std::string::npos);
+  o = Options();
+  o.announce_ahead = 40;  // beyond the shortest interval, 28 frames
+  EXPECT_NE(message(44100, 1).find("--announce-ahead 40"), std::string::npos);
+  o = Options();
+  o.advance = 2000;  // 22 frames per second: 215 BPM is 6 frames
+  o.window = 4096;
+  EXPECT_EQ(message(44100, 1), "");
+  o.announce_ahead = 6;
+  EXPECT_NE(message(44100, 1).find("--advance 2000 at 44100 Hz"), std::string::npos);
+}
+
+// stpm: the centre of the window of the frame that announces the beat.
+// bar-pointer: the predicted beat, but not before the end of the window of
+// the frame that announces it; offline, the centre of the beat's window.
+TEST(Settings, BeatTimesOfEachTracker) {
+  TrackerSettings stpm;
+  stpm.tracker = TrackerKind::kStpm;
+  stpm.sample_rate = 16000;
+  stpm.window = 512;
+  stpm.advance = 160;
+  EXPECT_DOUBLE_EQ(announcedBeatTime(stpm, 100, 0), (16000 + 256) / 16000.0);
+  TrackerSettings bp;
+  bp.tracker = TrackerKind::kBarPointer;
+  bp.sample_rate = 44100;
+  bp.window = 2048;
+  bp.advance = 441;
+  EXPECT_DOUBLE_EQ(announcedBeatTime(bp, 100, 0), (44100 + 2048) / 44100.0);
+  EXPECT_DOUBLE_EQ(announcedBeatTime(bp, 100, 2), (44100 + 2048) / 44100.0);
+  EXPECT_DOUBLE_EQ(announcedBeatTime(bp, 100, 3), (103 * 441 + 1024) / 44100.0);
+  EXPECT_DOUBLE_EQ(decodedBeatTime(bp, 100), (44100 + 1024) / 44100.0);
 }
 
 TEST(Framer, FrameKCoversItsSamplesAndThePaddingIsZero) {
@@ -396,6 +513,31 @@ class VectorSource : public SampleSource {
 
 }  // namespace
 
+// Clicks known before the audio is read (offline beats, on a second reading)
+// give the same file as clicks announced while it streams.
+TEST(ClickWriter, SecondReadingGivesTheSameTrack) {
+  TempDir dir;
+  const int rate = 16000, channels = 2, frames = 2 * rate + 77;
+  std::vector<float> input(size_t(frames) * channels);
+  for (size_t i = 0; i < input.size(); ++i) input[i] = 0.1f * float(std::sin(0.01 * double(i)));
+  const std::vector<PlacedClick> clicks = {{100, true}, {5000, false}, {8190, true}, {frames - 10, true}};
+  {
+    ClickWriter streamed(dir.file("streamed.wav"), rate, channels, 9000);
+    for (int at = 0; at < frames; at += 160) {
+      streamed.push(input.data() + size_t(at) * channels, std::min(160, frames - at));
+      if (at == 8320)
+        for (const PlacedClick& c : clicks) streamed.click(c.position, c.reliable);
+    }
+    streamed.finish();
+  }
+  VectorSource source(input, rate, channels);
+  ClickWriter again(dir.file("again.wav"), rate, channels, 0);
+  writeWithClicks(source, again, clicks);
+  const std::string streamed = tesk_beat_test::readFile(dir.file("streamed.wav"));
+  EXPECT_EQ(streamed.size(), 44 + size_t(frames) * channels * 2);
+  EXPECT_EQ(tesk_beat_test::readFile(dir.file("again.wav")), streamed);
+}
+
 // Resampling keeps time: a click at 1 s stays at 1 s, on every channel, the
 // length scales with the rate, and the observer sees the original audio.
 TEST(Resampler, KeepsTimeAndShowsTheOriginal) {
@@ -445,4 +587,15 @@ TEST(SilenceGate, SilentAfterTheHoldAndOffWhenDisabled) {
   EXPECT_FALSE(gate.silent(102));
   SilenceGate off(0.0, 100);
   EXPECT_FALSE(off.silent(5000));
+  off.frame(5000, quiet.data(), 160);
+  EXPECT_FALSE(off.wasSilent(5000));
+
+  // Earlier frames are judged as they were when they were the newest, for
+  // offline beats.
+  for (int k = 103; k <= 400; ++k) gate.frame(k, (k == 300 ? loud : quiet).data(), 160);
+  for (int k : {0, 100, 102, 202, 300, 400}) EXPECT_FALSE(gate.wasSilent(k)) << k;
+  for (int k : {101, 203, 299}) EXPECT_TRUE(gate.wasSilent(k)) << k;
+  gate.forgetBefore(250);
+  EXPECT_TRUE(gate.wasSilent(250));
+  EXPECT_FALSE(gate.wasSilent(300));
 }
