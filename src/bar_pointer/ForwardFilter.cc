@@ -4,10 +4,12 @@
 
 namespace bar_pointer {
 
-ForwardFilter::ForwardFilter(const StateSpace& space, double observation_lambda)
+ForwardFilter::ForwardFilter(const StateSpace& space, double observation_lambda,
+                             double min_onset)
     : space_(space),
       layout_(space),
       observation_lambda_(observation_lambda),
+      min_onset_(min_onset),
       alpha_(space.states()),
       wrap_(space.tempi()) {
   restart();
@@ -30,7 +32,7 @@ void ForwardFilter::step(double o) {
   }
   // Weigh: beat states by the likelihood ratio, the rest by 1 (a common
   // factor that the normalisation removes).
-  const double ratio = beatLikelihoodRatio(o, observation_lambda_);
+  const double ratio = beatLikelihoodRatio(o, observation_lambda_, min_onset_);
   for (int t = 0; t < tempi; ++t)
     for (int p = 0; p < space_.beatRegion(); ++p) alpha_[layout_.slot(t, p)] *= ratio;
 
@@ -68,6 +70,21 @@ double ForwardFilter::beatProbability(int ahead, int tolerance) const {
     }
   }
   return sum;
+}
+
+int ForwardFilter::framesToNextBeat() const {
+  const int tempi = space_.tempi();
+  until_.assign(space_.interval(tempi - 1), 0.0);
+  for (int t = 0; t < tempi; ++t) {
+    const int n = space_.interval(t);
+    // Position p reaches the beat in (n - p) % n frames.
+    until_[0] += alpha_[layout_.slot(t, 0)];
+    for (int p = 1; p < n; ++p) until_[n - p] += alpha_[layout_.slot(t, p)];
+  }
+  int best = 0;
+  for (int d = 1; d < int(until_.size()); ++d)
+    if (until_[d] > until_[best]) best = d;
+  return best;
 }
 
 std::vector<double> ForwardFilter::tempoPosterior() const {

@@ -11,7 +11,7 @@ namespace bar_pointer {
 
 class ForwardFilter {
  public:
-  ForwardFilter(const StateSpace& space, double observation_lambda);
+  ForwardFilter(const StateSpace& space, double observation_lambda, double min_onset);
 
   // One frame: move every state on, then weigh it by the onset feature `o`
   // (finite, in [0, 1]).
@@ -27,6 +27,9 @@ class ForwardFilter {
   // Posterior probability that a beat falls within `tolerance` frames of the
   // frame `ahead` frames from now.
   double beatProbability(int ahead, int tolerance) const;
+  // The most probable number of frames until the next beat, all tempi
+  // together (0: a beat on this frame).
+  int framesToNextBeat() const;
   // Posterior probability of each tempo (StateSpace order).
   std::vector<double> tempoPosterior() const;
 
@@ -36,8 +39,10 @@ class ForwardFilter {
   const StateSpace& space_;
   CycleLayout layout_;
   double observation_lambda_;
+  double min_onset_;
   std::vector<double> alpha_;
   std::vector<double> wrap_;
+  mutable std::vector<double> until_;
   State best_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -21,7 +22,10 @@ struct FrameResult {
   bool beat = false;         // a beat is announced on this frame
   int64_t beat_frame = -1;   // the frame the announced beat falls on (>= frame)
   int interval = 0;          // current beat interval, frames
-  double tempo = 0.0;        // current tempo, BPM
+  // Current tempo, BPM: from the mean spacing of the recent announced beats
+  // that agree with the current interval (whole frames alone are too coarse
+  // at fast tempi: 33 frames is 181.8 BPM, 32 is 187.5), else the interval.
+  double tempo = 0.0;
   // Probability that a beat falls within confidence_frames of the next
   // predicted beat (of the announced beat on a beat frame).
   double confidence = 0.0;
@@ -40,6 +44,8 @@ class OnlineTracker {
 
   const Settings& settings() const { return s_; }
   const StateSpace& stateSpace() const { return *space_; }
+  double tempoOf(int interval) const;
+
   // Posterior probability of each beat interval, shortest first.
   std::vector<double> tempoPosterior() const { return filter_.tempoPosterior(); }
 
@@ -50,6 +56,7 @@ class OnlineTracker {
   ForwardFilter filter_;
   int64_t frame_ = 0;
   int64_t last_beat_ = -1;
+  std::deque<int64_t> recent_beats_;
 };
 
 }  // namespace bar_pointer

@@ -49,18 +49,21 @@ double OnsetFeature::process(const double* m, std::size_t count) {
 }
 
 double OnsetFeature::floorOf(double rise) {
-  // Mean of the earlier rises in the window (the current one is not its own floor).
+  // A low quantile of the earlier rises in the window: a steady noise floor
+  // rises a little every frame, music rarely stays quiet for a whole window.
   const std::size_t w = rise_history_.size();
-  const double floor = rise_count_ ? s_.floor_scale * rise_sum_ / double(std::min(rise_count_, w)) : 0.0;
-  double& slot = rise_history_[rise_count_ % w];
-  rise_sum_ += rise - slot;
-  slot = rise;
-  ++rise_count_;
-  // Summed afresh once per window, so rounding cannot drift over hours.
-  if (rise_count_ % w == 0) {
-    rise_sum_ = 0.0;
-    for (double r : rise_history_) rise_sum_ += r;
+  double floor = 0.0;
+  if (!sorted_.empty()) {
+    const std::size_t k = std::min(sorted_.size() - 1, std::size_t(s_.floor_quantile * double(sorted_.size())));
+    floor = s_.floor_scale * sorted_[k];
   }
+  if (rise_count_ >= w) {
+    const double old = rise_history_[rise_count_ % w];
+    sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), old));
+  }
+  sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), rise), rise);
+  rise_history_[rise_count_ % w] = rise;
+  ++rise_count_;
   return s_.floor_scale > 0.0 ? floor : 0.0;
 }
 

@@ -32,6 +32,8 @@ void validate(const Settings& s) {
   require(s.diff_frames >= 1 && s.diff_frames <= 16, "diff_frames", "1 to 16");
   require(finite(s.floor_seconds) && s.floor_seconds >= 0.0 && s.floor_seconds <= 60.0,
           "floor_seconds", "0 to 60");
+  require(finite(s.floor_quantile) && s.floor_quantile >= 0.0 && s.floor_quantile <= 1.0,
+          "floor_quantile", "0 to 1");
   require(finite(s.floor_scale) && s.floor_scale >= 0.0 && s.floor_scale <= 10.0, "floor_scale",
           "0 to 10");
   require(finite(s.normalisation_seconds) && s.normalisation_seconds > 0.0 &&
@@ -43,6 +45,8 @@ void validate(const Settings& s) {
           "0 or more");
   require(finite(s.observation_lambda) && s.observation_lambda > 1.0, "observation_lambda",
           "above 1");
+  require(finite(s.min_onset) && s.min_onset > 0.0 && s.min_onset < 0.5, "min_onset",
+          "above 0 and below 0.5");
   require(finite(s.min_beat_spacing) && s.min_beat_spacing >= 0.0 && s.min_beat_spacing < 1.0,
           "min_beat_spacing", "0 to below 1");
   require(s.announce_ahead >= 0, "announce_ahead", "0 or more frames");

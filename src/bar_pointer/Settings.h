@@ -21,10 +21,12 @@ struct Settings {
   double compression = 10.0;        // log(1 + compression * band)
   int max_filter_bands = 3;         // width of the maximum filter, odd
   int diff_frames = 1;              // the rise is taken over this many frames
-  // A steady noise floor makes a steady rise; an adaptive floor (the running
-  // mean of the rise over `floor_seconds`, times `floor_scale`) is taken off
-  // before normalising. 0 turns it off.
+  // A steady noise floor rises a little in every frame; an adaptive floor,
+  // `floor_scale` times the `floor_quantile` of the rises of the last
+  // `floor_seconds`, is taken off before normalising (music is rarely
+  // without onsets for a quarter of a second). floor_scale 0 turns it off.
   double floor_seconds = 1.0;
+  double floor_quantile = 0.25;
   double floor_scale = 1.0;
   double normalisation_seconds = 3.0;  // running maximum that maps to 1
 
@@ -34,16 +36,22 @@ struct Settings {
   double max_bpm = 215.0;
   // Tempo changes only at the beat, from interval i to j with probability
   // proportional to exp(-transition_lambda * |j / i - 1|).
-  double transition_lambda = 300.0;
+  double transition_lambda = 100.0;
   // A beat state (the first `beat_region` positions) has likelihood o, any
   // other (1 - o) / (observation_lambda - 1), o being the onset feature.
   double observation_lambda = 16.0;
   int beat_region = 3;
+  // o is kept within [min_onset, 1 - min_onset]: a beat without an onset (a
+  // rest, a syncopation) stays possible instead of ruling out its tempo.
+  double min_onset = 0.03;
 
   // Online decisions: a beat is announced at most once per this fraction of
-  // the current interval, `announce_ahead` frames before it is predicted.
+  // the current interval, up to `announce_ahead` frames before it is
+  // predicted. A frame describes the middle of its window, whose second
+  // half is already heard; 3 frames ahead (30 ms) puts the predicted beat at
+  // or after the moment the decision is made with a 46 ms window.
   double min_beat_spacing = 0.6;
-  int announce_ahead = 0;
+  int announce_ahead = 3;
   // Confidence: posterior probability that a beat lies within this many
   // frames of the announced one.
   int confidence_frames = 4;

@@ -20,7 +20,7 @@ ViterbiDecoder::ViterbiDecoder(const Settings& s)
     : s_(checked(s)),
       space_(std::make_unique<StateSpace>(s_)),
       layout_(*space_),
-      filter_(*space_, s_.observation_lambda),
+      filter_(*space_, s_.observation_lambda, s_.min_onset),
       score_(space_->states(), 0.0),
       wrap_(space_->tempi()),
       segment_frames_(std::llround(s_.offline_segment_seconds * s_.framesPerSecond())),
@@ -57,7 +57,7 @@ void ViterbiDecoder::push(double o) {
     score_[layout_.slot(to, 0)] = best;
     from_[row + to] = uint16_t(from);
   }
-  const double gain = std::log(beatLikelihoodRatio(o, s_.observation_lambda));
+  const double gain = std::log(beatLikelihoodRatio(o, s_.observation_lambda, s_.min_onset));
   for (int t = 0; t < tempi; ++t)
     for (int p = 0; p < space_->beatRegion(); ++p) score_[layout_.slot(t, p)] += gain;
 
