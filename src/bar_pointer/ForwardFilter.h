@@ -24,14 +24,16 @@ class ForwardFilter {
   // The most probable state after the last step (the first of equals).
   State best() const { return best_; }
   double probability(int tempo, int position) const { return alpha_[layout_.slot(tempo, position)]; }
-  // Posterior probability that a beat falls within `tolerance` frames of the
-  // frame `ahead` frames from now.
-  double beatProbability(int ahead, int tolerance) const;
-  // The most probable number of frames until the next beat, all tempi
-  // together (0: a beat on this frame).
+  // How much better than chance the last step's prediction explained its
+  // onset feature, in nats: the log ratio of the onset's likelihood under the
+  // predicted distribution to its likelihood at a random phase of the best
+  // tempo. Steadily positive while the tracker predicts the onsets.
+  double lastGain() const { return gain_; }
+  // The most probable number of frames until the next beat (position 0),
+  // all tempi together (0: on this frame).
   int framesToNextBeat() const;
   // Posterior probability of each tempo (StateSpace order).
-  std::vector<double> tempoPosterior() const;
+  const std::vector<double>& tempoPosterior() const { return mass_; }
 
  private:
   void restart();
@@ -43,7 +45,9 @@ class ForwardFilter {
   std::vector<double> alpha_;
   std::vector<double> wrap_;
   mutable std::vector<double> until_;
+  std::vector<double> mass_;
   State best_;
+  double gain_ = 0.0;
 };
 
 }  // namespace bar_pointer

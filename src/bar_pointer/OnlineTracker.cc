@@ -1,14 +1,12 @@
 #include "bar_pointer/OnlineTracker.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
 namespace bar_pointer {
 
 namespace {
-
-// Beats whose spacing gives the reported tempo.
-constexpr std::size_t kTempoBeats = 8;
 
 const Settings& checked(const Settings& s) {
   validate(s);
@@ -21,7 +19,8 @@ OnlineTracker::OnlineTracker(const Settings& s)
     : s_(checked(s)),
       space_(std::make_unique<StateSpace>(s_)),
       feature_(s_),
-      filter_(*space_, s_.observation_lambda, s_.min_onset) {}
+      filter_(*space_, s_.observation_lambda, s_.min_onset),
+      evidence_(s_.confidenceFrames(), s_.confidence_half_nats) {}
 
 FrameResult OnlineTracker::process(const double* magnitudes, std::size_t count) {
   return processOnset(feature_.process(magnitudes, count));
@@ -40,32 +39,35 @@ FrameResult OnlineTracker::processOnset(double onset) {
   // single best state alone flickers between tempi and phases of similar
   // probability.
   const int until = filter_.framesToNextBeat();
-  r.confidence = filter_.beatProbability(until, s_.confidence_frames);
+  evidence_.push(filter_.lastGain());
+  r.confidence = evidence_.confidence();
   const int64_t due = r.frame + until;
   if (until <= s_.announce_ahead &&
       (last_beat_ < 0 || double(due - last_beat_) >= s_.min_beat_spacing * r.interval)) {
     r.beat = true;
     r.beat_frame = due;
     last_beat_ = due;
-    recent_beats_.push_back(due);
-    if (recent_beats_.size() > kTempoBeats) recent_beats_.pop_front();
   }
-  r.tempo = tempoOf(r.interval);
+  r.tempo = tempoNear(r.interval);
   return r;
 }
 
-double OnlineTracker::tempoOf(int interval) const {
-  // The newest run of beats whose spacings all lie within 10 % of the interval.
-  std::size_t n = recent_beats_.size(), first = n ? n - 1 : 0;
-  while (first > 0) {
-    const double gap = double(recent_beats_[first] - recent_beats_[first - 1]);
-    if (std::fabs(gap / interval - 1.0) > 0.1) break;
-    --first;
+double OnlineTracker::tempoNear(int interval) {
+  const std::vector<double>& mass = filter_.tempoPosterior();
+  double weight = 0.0, sum = 0.0;
+  for (int t = 0; t < space_->tempi(); ++t) {
+    const double i = space_->interval(t);
+    if (std::fabs(i / interval - 1.0) > 0.1) continue;
+    weight += mass[t];
+    sum += mass[t] * i;
   }
-  const double fps = s_.framesPerSecond();
-  if (n - first < 3) return 60.0 * fps / interval;
-  const double mean = double(recent_beats_[n - 1] - recent_beats_[first]) / double(n - 1 - first);
-  return 60.0 * fps / mean;
+  const double mean = weight > 0.0 ? sum / weight : interval;
+  // Follows a steady tempo within a second; a jump is taken at once.
+  if (smoothed_interval_ == 0.0 || std::fabs(mean / smoothed_interval_ - 1.0) > 0.1)
+    smoothed_interval_ = mean;
+  else
+    smoothed_interval_ += (mean - smoothed_interval_) / s_.framesPerSecond();
+  return 60.0 * s_.framesPerSecond() / smoothed_interval_;
 }
 
 }  // namespace bar_pointer

@@ -5,10 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
+#include "bar_pointer/EvidenceWindow.h"
 #include "bar_pointer/ForwardFilter.h"
 #include "bar_pointer/OnsetFeature.h"
 #include "bar_pointer/Settings.h"
@@ -22,12 +22,12 @@ struct FrameResult {
   bool beat = false;         // a beat is announced on this frame
   int64_t beat_frame = -1;   // the frame the announced beat falls on (>= frame)
   int interval = 0;          // current beat interval, frames
-  // Current tempo, BPM: from the mean spacing of the recent announced beats
-  // that agree with the current interval (whole frames alone are too coarse
-  // at fast tempi: 33 frames is 181.8 BPM, 32 is 187.5), else the interval.
+  // Current tempo, BPM: the posterior mean interval around the best one,
+  // smoothed over about a second (whole frames alone are too coarse at fast
+  // tempi: 33 frames is 181.8 BPM, 32 is 187.5).
   double tempo = 0.0;
-  // Probability that a beat falls within confidence_frames of the next
-  // predicted beat (of the announced beat on a beat frame).
+  // In [0, 1): how well the tracker predicted the onsets of the last few
+  // seconds (see EvidenceWindow).
   double confidence = 0.0;
 };
 
@@ -44,19 +44,20 @@ class OnlineTracker {
 
   const Settings& settings() const { return s_; }
   const StateSpace& stateSpace() const { return *space_; }
-  double tempoOf(int interval) const;
-
   // Posterior probability of each beat interval, shortest first.
-  std::vector<double> tempoPosterior() const { return filter_.tempoPosterior(); }
+  const std::vector<double>& tempoPosterior() const { return filter_.tempoPosterior(); }
 
  private:
   Settings s_;
   std::unique_ptr<StateSpace> space_;
   OnsetFeature feature_;
   ForwardFilter filter_;
+  EvidenceWindow evidence_;
   int64_t frame_ = 0;
   int64_t last_beat_ = -1;
-  std::deque<int64_t> recent_beats_;
+  double smoothed_interval_ = 0.0;
+
+  double tempoNear(int interval);
 };
 
 }  // namespace bar_pointer

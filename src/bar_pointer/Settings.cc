@@ -50,7 +50,11 @@ void validate(const Settings& s) {
   require(finite(s.min_beat_spacing) && s.min_beat_spacing >= 0.0 && s.min_beat_spacing < 1.0,
           "min_beat_spacing", "0 to below 1");
   require(s.announce_ahead >= 0, "announce_ahead", "0 or more frames");
-  require(s.confidence_frames >= 0, "confidence_frames", "0 or more frames");
+  require(finite(s.confidence_seconds) && s.confidence_seconds > 0.0 &&
+              s.confidence_seconds <= 600.0,
+          "confidence_seconds", "above 0, at most 600");
+  require(finite(s.confidence_half_nats) && s.confidence_half_nats > 0.0,
+          "confidence_half_nats", "above 0");
   require(s.beat_region >= 1, "beat_region", "at least 1 frame");
   require(finite(s.offline_lookahead_seconds) && s.offline_lookahead_seconds >= 1.0,
           "offline_lookahead_seconds", "at least 1");

@@ -2,6 +2,9 @@
 // setting here, with the value that measured best on our evaluation music.
 #pragma once
 
+#include <cmath>
+#include <cstddef>
+
 namespace bar_pointer {
 
 struct Settings {
@@ -52,9 +55,11 @@ struct Settings {
   // or after the moment the decision is made with a 46 ms window.
   double min_beat_spacing = 0.6;
   int announce_ahead = 3;
-  // Confidence: posterior probability that a beat lies within this many
-  // frames of the announced one.
-  int confidence_frames = 4;
+  // Confidence: how much better than chance the posterior predicted the
+  // onsets of the last `confidence_seconds`, in nats, mapped to [0, 1) so
+  // that `confidence_half_nats` gives 0.5.
+  double confidence_seconds = 4.0;
+  double confidence_half_nats = 5.0;
 
   // Offline decoding (Viterbi) keeps its back-pointers for at most
   // `offline_segment_seconds` of input; when they are full, the best path is
@@ -65,6 +70,10 @@ struct Settings {
   double offline_lookahead_seconds = 30.0;
 
   double framesPerSecond() const { return sample_rate / hop_size; }
+  std::size_t confidenceFrames() const {
+    const double n = std::round(confidence_seconds * framesPerSecond());
+    return n >= 1.0 ? std::size_t(n) : 1;
+  }
   int bins() const { return window_size / 2 + 1; }
 };
 

@@ -21,6 +21,7 @@ ViterbiDecoder::ViterbiDecoder(const Settings& s)
       space_(std::make_unique<StateSpace>(s_)),
       layout_(*space_),
       filter_(*space_, s_.observation_lambda, s_.min_onset),
+      evidence_(s_.confidenceFrames(), s_.confidence_half_nats),
       score_(space_->states(), 0.0),
       wrap_(space_->tempi()),
       segment_frames_(std::llround(s_.offline_segment_seconds * s_.framesPerSecond())),
@@ -62,7 +63,8 @@ void ViterbiDecoder::push(double o) {
     for (int p = 0; p < space_->beatRegion(); ++p) score_[layout_.slot(t, p)] += gain;
 
   filter_.step(o);
-  confidence_.push_back(float(filter_.beatProbability(0, s_.confidence_frames)));
+  evidence_.push(filter_.lastGain());
+  confidence_.push_back(float(evidence_.confidence()));
   ++frame_;
   if (frame_ - base_ >= segment_frames_) {
     traceBack(frame_ - lookahead_frames_);
@@ -97,7 +99,7 @@ void ViterbiDecoder::traceBack(int64_t final_before) {
   layout_.stateOf(at, tempo, position);
 
   const int tempi = space_->tempi();
-  std::vector<DecodedBeat> path;
+  std::vector<DecodedBeat> path;  // newest first
   int64_t f = frame_ - 1;
   while (f >= base_) {
     const int64_t b = f - position;
@@ -106,17 +108,17 @@ void ViterbiDecoder::traceBack(int64_t final_before) {
     beat.frame = b;
     beat.interval = space_->interval(tempo);
     beat.tempo = 60.0 * s_.framesPerSecond() / beat.interval;
-    beat.confidence = confidence_[std::size_t(b - base_)];
     path.push_back(beat);
     tempo = from_[std::size_t(b - base_) * tempi + tempo];
     position = space_->interval(tempo) - 1;
     f = b - 1;
   }
   std::reverse(path.begin(), path.end());
-  for (const DecodedBeat& b : path) {
-    if (b.frame >= final_before) break;
+  for (DecodedBeat& b : path) {
+    if (b.frame >= final_before) break;  // the next trace starts there
     // Where two stretches of path meet, a beat may be seen twice.
     if (last_final_ >= 0 && double(b.frame - last_final_) < 0.5 * b.interval) continue;
+    b.confidence = confidence_[std::size_t(b.frame - base_)];
     ready_.push_back(b);
     last_final_ = b.frame;
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bar_pointer/CycleLayout.h"
+#include "bar_pointer/EvidenceWindow.h"
 #include "bar_pointer/ForwardFilter.h"
 #include "bar_pointer/Settings.h"
 #include "bar_pointer/StateSpace.h"
@@ -20,7 +21,7 @@ struct DecodedBeat {
   int64_t frame = 0;
   int interval = 0;          // frames, on the path at this beat
   double tempo = 0.0;        // BPM
-  double confidence = 0.0;   // the forward posterior's beat probability on that frame
+  double confidence = 0.0;   // the online confidence on that frame (see EvidenceWindow)
 };
 
 class ViterbiDecoder {
@@ -48,6 +49,7 @@ class ViterbiDecoder {
   std::unique_ptr<StateSpace> space_;
   CycleLayout layout_;
   ForwardFilter filter_;
+  EvidenceWindow evidence_;
   std::vector<double> score_;     // log scores, up to a common constant
   std::vector<double> wrap_;
   std::vector<double> log_arc_;   // per tempo, in arcsInto order
