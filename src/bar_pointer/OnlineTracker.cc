@@ -20,7 +20,8 @@ OnlineTracker::OnlineTracker(const Settings& s)
       space_(std::make_unique<StateSpace>(s_)),
       feature_(s_),
       filter_(*space_, s_.observation_lambda, s_.min_onset),
-      evidence_(s_.confidenceFrames(), s_.confidence_half_nats) {}
+      evidence_(s_.confidenceFrames(), s_.confidence_half_nats),
+      onsets_(std::size_t(4 * intervalRange(s_).longest + 2 * s_.accent_frames + 2), 0.0) {}
 
 FrameResult OnlineTracker::process(const double* magnitudes, std::size_t count) {
   return processOnset(feature_.process(magnitudes, count));
@@ -30,6 +31,7 @@ FrameResult OnlineTracker::processOnset(double onset) {
   if (!(onset >= 0.0 && onset <= 1.0))
     throw std::invalid_argument("bar_pointer: an onset feature outside [0, 1]");
   filter_.step(onset);
+  onsets_[std::size_t(frame_ % int64_t(onsets_.size()))] = onset;
   FrameResult r;
   r.frame = frame_++;
   r.onset = onset;
@@ -40,8 +42,8 @@ FrameResult OnlineTracker::processOnset(double onset) {
   // probability.
   const int until = filter_.framesToNextBeat();
   evidence_.push(filter_.lastGain());
-  r.confidence = evidence_.confidence();
   const int64_t due = r.frame + until;
+  r.confidence = evidence_.confidence() * accentOf(due, r.interval);
   if (until <= s_.announce_ahead &&
       (last_beat_ < 0 || double(due - last_beat_) >= s_.min_beat_spacing * r.interval)) {
     r.beat = true;
@@ -50,6 +52,20 @@ FrameResult OnlineTracker::processOnset(double onset) {
   }
   r.tempo = tempoNear(r.interval);
   return r;
+}
+
+// The weaker of the onset peaks at the same beat two and four beats back.
+double OnlineTracker::accentOf(int64_t beat, int interval) const {
+  const int64_t newest = frame_ - 1, ring = int64_t(onsets_.size());
+  double accent = 1.0;
+  for (int back : {2, 4}) {
+    const int64_t centre = beat - int64_t(back) * interval;
+    double peak = 0.0;
+    for (int64_t f = centre - s_.accent_frames; f <= centre + s_.accent_frames; ++f)
+      if (f >= 0 && f <= newest && f > newest - ring) peak = std::max(peak, onsets_[std::size_t(f % ring)]);
+    accent = std::min(accent, peak);
+  }
+  return accent;
 }
 
 double OnlineTracker::tempoNear(int interval) {

@@ -26,8 +26,9 @@ struct FrameResult {
   // smoothed over about a second (whole frames alone are too coarse at fast
   // tempi: 33 frames is 181.8 BPM, 32 is 187.5).
   double tempo = 0.0;
-  // In [0, 1): how well the tracker predicted the onsets of the last few
-  // seconds (see EvidenceWindow).
+  // In [0, 1): of the next predicted beat (the announced one on a beat
+  // frame): the tracker's lock on the beat times the beat's accent (see
+  // Settings::accent_frames).
   double confidence = 0.0;
 };
 
@@ -56,6 +57,9 @@ class OnlineTracker {
   int64_t frame_ = 0;
   int64_t last_beat_ = -1;
   double smoothed_interval_ = 0.0;
+  std::vector<double> onsets_;  // ring of the recent onset features, by frame
+
+  double accentOf(int64_t beat, int interval) const;
 
   double tempoNear(int interval);
 };

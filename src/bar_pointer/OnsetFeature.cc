@@ -15,7 +15,9 @@ OnsetFeature::OnsetFeature(const Settings& s)
       rise_history_(std::max<std::size_t>(1, std::size_t(std::lround(s.floor_seconds *
                                                                      s.framesPerSecond())))),
       norm_frames_(std::max<int64_t>(1, std::llround(s.normalisation_seconds *
-                                                     s.framesPerSecond()))) {}
+                                                     s.framesPerSecond()))) {
+  for (double f : bank_.centres()) emphasis_.push_back(std::pow(f / 1000.0, s.high_emphasis));
+}
 
 double OnsetFeature::process(const double* m, std::size_t count) {
   if (count != std::size_t(s_.bins()))
@@ -39,7 +41,7 @@ double OnsetFeature::process(const double* m, std::size_t count) {
       double top = ref[b];
       for (int j = std::max(0, b - half); j <= std::min(n - 1, b + half); ++j)
         top = std::max(top, ref[j]);
-      rise += std::max(0.0, bands_[b] - top);
+      rise += emphasis_[b] * std::max(0.0, bands_[b] - top);
     }
   }
   ref = bands_;

@@ -33,6 +33,7 @@ class OnsetFeature {
   Settings s_;
   LogFilterbank bank_;
   std::vector<double> bands_;
+  std::vector<double> emphasis_;  // weight of each band's rise
   std::vector<std::vector<double>> past_;  // the last diff_frames band vectors
   int64_t frame_ = 0;
   double last_rise_ = 0.0;

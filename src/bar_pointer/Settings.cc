@@ -30,6 +30,7 @@ void validate(const Settings& s) {
   require(s.max_filter_bands >= 1 && s.max_filter_bands % 2 == 1 && s.max_filter_bands <= 15,
           "max_filter_bands", "odd, 1 to 15");
   require(s.diff_frames >= 1 && s.diff_frames <= 16, "diff_frames", "1 to 16");
+  require(finite(s.high_emphasis) && std::fabs(s.high_emphasis) <= 4.0, "high_emphasis", "-4 to 4");
   require(finite(s.floor_seconds) && s.floor_seconds >= 0.0 && s.floor_seconds <= 60.0,
           "floor_seconds", "0 to 60");
   require(finite(s.floor_quantile) && s.floor_quantile >= 0.0 && s.floor_quantile <= 1.0,
@@ -55,6 +56,7 @@ void validate(const Settings& s) {
           "confidence_seconds", "above 0, at most 600");
   require(finite(s.confidence_half_nats) && s.confidence_half_nats > 0.0,
           "confidence_half_nats", "above 0");
+  require(s.accent_frames >= 0 && s.accent_frames <= 50, "accent_frames", "0 to 50");
   require(s.beat_region >= 1, "beat_region", "at least 1 frame");
   require(finite(s.offline_lookahead_seconds) && s.offline_lookahead_seconds >= 1.0,
           "offline_lookahead_seconds", "at least 1");

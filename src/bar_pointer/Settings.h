@@ -24,6 +24,10 @@ struct Settings {
   double compression = 10.0;        // log(1 + compression * band)
   int max_filter_bands = 3;         // width of the maximum filter, odd
   int diff_frames = 1;              // the rise is taken over this many frames
+  // Each band's rise is weighted by (centre / 1 kHz)^high_emphasis: attacks
+  // are broadband and stand out best high up, where tonal partials are weak,
+  // while the low bands' rises come as much from bass notes and vibrato.
+  double high_emphasis = 0.3;
   // A steady noise floor rises a little in every frame; an adaptive floor,
   // `floor_scale` times the `floor_quantile` of the rises of the last
   // `floor_seconds`, is taken off before normalising (music is rarely
@@ -55,11 +59,16 @@ struct Settings {
   // or after the moment the decision is made with a 46 ms window.
   double min_beat_spacing = 0.6;
   int announce_ahead = 3;
-  // Confidence: how much better than chance the posterior predicted the
-  // onsets of the last `confidence_seconds`, in nats, mapped to [0, 1) so
-  // that `confidence_half_nats` gives 0.5.
+  // Confidence of a beat: that the tracker is locked on (how much better
+  // than chance the posterior predicted the onsets of the last
+  // `confidence_seconds`, in nats, mapped to [0, 1) so that
+  // `confidence_half_nats` gives 0.5), times its accent: the onset feature
+  // within `accent_frames` of the same beat two and four beats earlier
+  // (online) or of the beat itself (offline). Off-beats taken for beats,
+  // the commonest error, carry weaker onsets than beats.
   double confidence_seconds = 4.0;
   double confidence_half_nats = 5.0;
+  int accent_frames = 2;
 
   // Offline decoding (Viterbi) keeps its back-pointers for at most
   // `offline_segment_seconds` of input; when they are full, the best path is

@@ -64,7 +64,8 @@ void ViterbiDecoder::push(double o) {
 
   filter_.step(o);
   evidence_.push(filter_.lastGain());
-  confidence_.push_back(float(evidence_.confidence()));
+  lock_.push_back(float(evidence_.confidence()));
+  onset_.push_back(float(o));
   ++frame_;
   if (frame_ - base_ >= segment_frames_) {
     traceBack(frame_ - lookahead_frames_);
@@ -85,7 +86,7 @@ std::vector<DecodedBeat> ViterbiDecoder::takeBeats() {
 }
 
 std::size_t ViterbiDecoder::pendingBytes() const {
-  return from_.capacity() * sizeof(uint16_t) + confidence_.capacity() * sizeof(float);
+  return from_.capacity() * sizeof(uint16_t) + (lock_.capacity() + onset_.capacity()) * sizeof(float);
 }
 
 // Follows the best path from the newest frame back to base_ and makes the
@@ -118,10 +119,18 @@ void ViterbiDecoder::traceBack(int64_t final_before) {
     if (b.frame >= final_before) break;  // the next trace starts there
     // Where two stretches of path meet, a beat may be seen twice.
     if (last_final_ >= 0 && double(b.frame - last_final_) < 0.5 * b.interval) continue;
-    b.confidence = confidence_[std::size_t(b.frame - base_)];
+    b.confidence = confidenceAt(b.frame);
     ready_.push_back(b);
     last_final_ = b.frame;
   }
+}
+
+double ViterbiDecoder::confidenceAt(int64_t frame) const {
+  double peak = 0.0;
+  for (int64_t f = std::max(base_, frame - s_.accent_frames);
+       f <= std::min(frame_ - 1, frame + s_.accent_frames); ++f)
+    peak = std::max(peak, double(onset_[std::size_t(f - base_)]));
+  return double(lock_[std::size_t(frame - base_)]) * peak;
 }
 
 // Drops the back-pointers of frames that are final and renormalises the scores.
@@ -130,7 +139,8 @@ void ViterbiDecoder::rebase() {
   const std::size_t drop = std::size_t(keep_from - base_);
   const int tempi = space_->tempi();
   from_.erase(from_.begin(), from_.begin() + std::ptrdiff_t(drop * tempi));
-  confidence_.erase(confidence_.begin(), confidence_.begin() + std::ptrdiff_t(drop));
+  lock_.erase(lock_.begin(), lock_.begin() + std::ptrdiff_t(drop));
+  onset_.erase(onset_.begin(), onset_.begin() + std::ptrdiff_t(drop));
   base_ = keep_from;
   const double top = *std::max_element(score_.begin(), score_.end());
   for (double& v : score_) v -= top;
