@@ -6,17 +6,8 @@
 
 namespace bar_pointer {
 
-namespace {
-
-const Settings& checked(const Settings& s) {
-  validate(s);
-  return s;
-}
-
-}  // namespace
-
 OnlineTracker::OnlineTracker(const Settings& s)
-    : s_(checked(s)),
+    : s_(validated(s)),
       space_(std::make_unique<StateSpace>(s_)),
       feature_(s_),
       filter_(*space_, s_.observation_lambda, s_.min_onset),

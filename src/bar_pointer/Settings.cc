@@ -77,4 +77,9 @@ void validate(const Settings& s) {
           "shorter than the shortest beat interval (" + std::to_string(iv.shortest) + " frames)");
 }
 
+const Settings& validated(const Settings& s) {
+  validate(s);
+  return s;
+}
+
 }  // namespace bar_pointer

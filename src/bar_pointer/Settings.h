@@ -88,5 +88,7 @@ struct Settings {
 
 // Throws std::invalid_argument naming the first setting out of range.
 void validate(const Settings& s);
+// `s`, once validated: for member initialisers.
+const Settings& validated(const Settings& s);
 
 }  // namespace bar_pointer
