@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "BeatSchedule.h"
+#include "FrameShapes.h"
 #include "bar_pointer/Settings.h"
 #include "tesk/Exception.h"
 #include "tesk/NetCType.h"
@@ -144,32 +145,12 @@ std::unique_ptr<bar_pointer::OnlineTracker> BarPointerTracker::buildTracker(int 
   }
 }
 
-// The same frame shapes as the "BeatTracker" node accepts.
-void BarPointerTracker::checkFrame(int count, const Matrix<float> &audio,
-                                   const Matrix<std::complex<float> > &spectrum) const {
-  const long columns = audio.ncols();
-  const long window = count == 0 ? columns : parameters.window;
-  if (count == 0 && parameters.advance > columns)
-    fail("frame 0: \"ADVANCE\" (" + str(parameters.advance) +
-             ") is larger than the analysis window (" + str(columns) + " AUDIO columns)",
-         __LINE__);
-  if (count != 0 && columns < window)
-    fail("frame " + str(count) + ": the AUDIO matrix has " + str(columns) +
-             " columns, fewer than the analysis window of " + str(window),
-         __LINE__);
-  if (spectrum.nrows() < 1)
-    fail("frame " + str(count) + ": the FFTAUDIO matrix has no rows", __LINE__);
-  if (spectrum.ncols() != window / 2 + 1)
-    fail("frame " + str(count) + ": the FFTAUDIO matrix has " + str(spectrum.ncols()) +
-             " columns, not the " + str(window / 2 + 1) + " bins of a " + str(window) +
-             "-sample window",
-         __LINE__);
-}
-
 void BarPointerTracker::calculate(int /*output_id*/, int count, Buffer & /*out*/) {
   RCPtr<Matrix<float> > audio = getInput(audio_input_id, count);
   RCPtr<Matrix<std::complex<float> > > spectrum = getInput(fftaudio_input_id, count);
-  checkFrame(count, *audio, *spectrum);
+  const std::string fault =
+      frameShapeFault(count, *audio, *spectrum, parameters.window, parameters.advance);
+  if (!fault.empty()) fail(fault, __LINE__);
 
   // Frame 0 builds a new tracker, kept only if the frame succeeds: a refused
   // frame changes nothing.

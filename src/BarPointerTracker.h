@@ -38,8 +38,6 @@ protected:
 private:
   void readParameters();
   void checkParameters() const;
-  void checkFrame(int count, const TESK::Matrix<float> &audio,
-                  const TESK::Matrix<std::complex<float> > &spectrum) const;
   std::unique_ptr<bar_pointer::OnlineTracker> buildTracker(int window) const;
   void writeOutputs(int count, const bar_pointer::FrameResult &result);
 
