@@ -7,8 +7,11 @@ Reads csv lines `time,reliable,tempo,confidence`; a beat after 5 s is right
 when a true beat lies within 70 ms. Prints the area under the ROC curve of
 the confidence (0.5: no separation, 1: perfect) and the share of right beats
 among the reliable and among the discarded ones."""
-import argparse, glob, os, shlex, subprocess, sys
+import argparse, os, sys
 import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from corpus_runs import runs  # noqa: E402
 
 
 def main():
@@ -18,12 +21,8 @@ def main():
     ap.add_argument('--gt-dir', required=True)
     args = ap.parse_args()
     conf, right, reliable = [], [], []
-    for wav in sorted(glob.glob(os.path.join(args.audio_dir, '*.wav'))):
-        piece = os.path.splitext(os.path.basename(wav))[0]
-        truth = np.loadtxt(os.path.join(args.gt_dir, piece + '.beats'), ndmin=2)[:, 0]
-        out = subprocess.run(args.cmd.replace('{wav}', shlex.quote(wav)), shell=True,
-                             capture_output=True, text=True, timeout=600).stdout
-        for line in out.splitlines():
+    for truth, lines in runs(args.cmd, args.audio_dir, args.gt_dir):
+        for line in lines:
             f = line.split(',')
             try:
                 t, rel, c = float(f[0]), int(f[1]), float(f[3])

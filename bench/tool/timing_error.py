@@ -6,8 +6,11 @@
 For every reported beat after 5 s that lies within 70 ms of a true beat, the
 signed error (reported minus true, ms). Prints the mean, the standard
 deviation, the median and the 5th and 95th percentiles."""
-import argparse, glob, os, shlex, subprocess, sys
+import argparse, os, sys
 import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from corpus_runs import runs  # noqa: E402
 
 
 def main():
@@ -17,12 +20,8 @@ def main():
     ap.add_argument('--gt-dir', required=True)
     args = ap.parse_args()
     errors = []
-    for wav in sorted(glob.glob(os.path.join(args.audio_dir, '*.wav'))):
-        piece = os.path.splitext(os.path.basename(wav))[0]
-        truth = np.loadtxt(os.path.join(args.gt_dir, piece + '.beats'), ndmin=2)[:, 0]
-        out = subprocess.run(args.cmd.replace('{wav}', shlex.quote(wav)), shell=True,
-                             capture_output=True, text=True, timeout=600).stdout
-        for line in out.splitlines():
+    for truth, lines in runs(args.cmd, args.audio_dir, args.gt_dir):
+        for line in lines:
             try:
                 t = float(line.split()[0])
             except (ValueError, IndexError):
