@@ -32,7 +32,7 @@ ForwardFilter::ForwardFilter(const StateSpace& space, double observation_lambda,
       observation_lambda_(observation_lambda),
       min_onset_(min_onset),
       wrap_(space.tempi()),
-      entering_(space.tempi()),
+      entering_(space.tempi() + 1),
       until_((space.interval(space.tempi() - 1) + kBlock - 1) / kBlock * kBlock),
       mass_(space.tempi()),
       top_(space.tempi()) {
@@ -44,7 +44,8 @@ ForwardFilter::ForwardFilter(const StateSpace& space, double observation_lambda,
   }
   alpha_.resize(size);
   // The arcs by origin: each origin's weights over the tempi it reaches,
-  // from the first to the last (0 where it has no arc).
+  // from the first to the last (0 where it has no arc), widened to whole
+  // pairs of tempi so that every origin adds to the same aligned pairs.
   reach_.assign(tempi, {tempi, 0});
   for (int to = 0; to < tempi; ++to)
     for (const StateSpace::Arc& a : space.arcsInto(to)) {
@@ -52,6 +53,8 @@ ForwardFilter::ForwardFilter(const StateSpace& space, double observation_lambda,
       reach_[a.from].second = std::max(reach_[a.from].second, to + 1);
     }
   for (int from = 0; from < tempi; ++from) {
+    reach_[from].first -= reach_[from].first % 2;
+    reach_[from].second += reach_[from].second % 2;
     weights_at_.push_back(int(weights_.size()));
     weights_.resize(weights_.size() + std::max(0, reach_[from].second - reach_[from].first), 0.0);
   }
