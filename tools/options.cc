@@ -161,6 +161,8 @@ Options parseOptions(int argc, const char* const* argv) {
     throw UsageError("--clicks takes exactly one input");
   if (o.diagnostics && o.log_dir.empty())
     throw UsageError("--diagnostics needs --log-dir (the files would be removed otherwise)");
+  if (o.vectors && o.format != OutputFormat::kJson)
+    throw UsageError("--vectors needs --format json (only JSON reports the vectors)");
   return o;
 }
 
@@ -203,8 +205,8 @@ std::string helpText(const std::string& program) {
     << "                           0 = linear spectrum (default " << d.compress << ")\n"
     << "  --no-compress            same as --compress 0\n"
     << "  --diagnostics            let the node write its diagnostic files (needs --log-dir)\n"
-    << "  --vectors                request the onset, pattern-matching and chroma vectors;\n"
-    << "                           --format json then reports them with each beat\n"
+    << "  --vectors                report the onset, pattern-matching and chroma vectors\n"
+    << "                           with each beat (needs --format json)\n"
     << "\n"
     << "Input:\n"
     << "  --raw RATE:CHANNELS[:FORMAT]  standard input is raw interleaved little-endian PCM;\n"

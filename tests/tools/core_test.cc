@@ -96,6 +96,8 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
   EXPECT_NE(usageMessage({"--raw", "16000:1", "a.wav"}).find("--raw"), std::string::npos);
   EXPECT_NE(usageMessage({"--clicks", "c.wav", "a", "b"}).find("--clicks"), std::string::npos);
   EXPECT_NE(usageMessage({"--diagnostics", "a"}).find("--log-dir"), std::string::npos);
+  EXPECT_NE(usageMessage({"--vectors", "a"}).find("--format json"), std::string::npos);
+  EXPECT_EQ(usageMessage({"--vectors", "--format", "json", "a"}), "");
 }
 
 TEST(Options, RawFormat) {
