@@ -74,8 +74,9 @@ RawFormat parseRawFormat(const std::string& text) {
 Options parseOptions(int argc, const char* const* argv) {
   Options o;
   bool only_inputs = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
     if (only_inputs || arg == "-" || arg.empty() || arg[0] != '-') {
       o.inputs.push_back(arg);
       continue;
@@ -92,11 +93,17 @@ Options parseOptions(int argc, const char* const* argv) {
         name = arg.substr(0, eq);
         inline_value = arg.substr(eq + 1);
       }
+    } else if (arg.size() > 2) {
+      // Short options as getopt takes them: a value attached ("-j2",
+      // "-oDIR") or several flags in one word ("-vV").
+      name = arg.substr(0, 2);
+      if (name == "-j" || name == "-o") inline_value = arg.substr(2);
+      else args.insert(args.begin() + std::ptrdiff_t(i) + 1, "-" + arg.substr(2));
     }
     auto value = [&]() -> std::string {
       if (inline_value) return *inline_value;
-      if (i + 1 >= argc) throw UsageError(name + ": missing value");
-      return argv[++i];
+      if (i + 1 >= args.size()) throw UsageError(name + ": missing value");
+      return args[++i];
     };
     auto flag = [&]() {
       if (inline_value) throw UsageError(name + ": takes no value");
@@ -141,7 +148,7 @@ Options parseOptions(int argc, const char* const* argv) {
     else throw UsageError(quoted(arg) + ": unknown option (see --help)");
 
     if ((name == "--clicks" || name == "--log-dir" || name == "--output-dir" || name == "-o" ||
-         name == "--plugin") && (inline_value ? inline_value->empty() : std::string(argv[i]).empty()))
+         name == "--plugin") && (inline_value ? inline_value->empty() : args[i].empty()))
       throw UsageError(name + ": empty path");
   }
 

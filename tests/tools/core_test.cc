@@ -71,6 +71,15 @@ TEST(Options, DefaultsAndValues) {
   EXPECT_EQ(o.jobs, 3);
   EXPECT_EQ(o.inputs, (std::vector<std::string>{"-x.wav", "-"}));
 
+  // getopt conventions: values attached to short options, flags grouped.
+  o = parse({"-j2", "-oout/dir", "-vh", "--jobs=4", "a"});
+  EXPECT_EQ(o.jobs, 4);
+  EXPECT_EQ(o.output_dir, "out/dir");
+  EXPECT_TRUE(o.verbose);
+  EXPECT_TRUE(o.show_help);
+  EXPECT_EQ(parse({"-j2", "a"}).jobs, 2);
+  EXPECT_EQ(parse({"-o", "d", "a"}).output_dir, "d");
+
   EXPECT_EQ(parse({"--no-compress", "a"}).compress, 0.0);
   EXPECT_TRUE(parse({"--help"}).show_help);  // no input needed
 }
@@ -91,6 +100,8 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
   EXPECT_NE(usageMessage({"--window", "256", "--advance", "512", "a"}).find("--advance"),
             std::string::npos);
   EXPECT_NE(usageMessage({"--verbose=yes", "a"}).find("takes no value"), std::string::npos);
+  EXPECT_NE(usageMessage({"-vx", "a"}).find("'-x': unknown option"), std::string::npos);
+  EXPECT_NE(usageMessage({"-jx", "a"}).find("-j"), std::string::npos);
   EXPECT_FALSE(usageMessage({}).empty());
   EXPECT_NE(usageMessage({"-", "-"}).find("more than once"), std::string::npos);
   EXPECT_NE(usageMessage({"--raw", "16000:1", "a.wav"}).find("--raw"), std::string::npos);
