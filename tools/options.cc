@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "settings.h"
+
 namespace tesk_beat {
 
 namespace {
@@ -58,7 +60,7 @@ RawFormat parseRawFormat(const std::string& text) {
   if (parts.size() < 2 || parts.size() > 3)
     throw UsageError("--raw: " + quoted(text) + " is not RATE:CHANNELS[:FORMAT]");
   raw.sample_rate = int(parseInteger(parts[0], "--raw sample rate", 1, 1000000));
-  raw.channels = int(parseInteger(parts[1], "--raw channel count", 1, 1024));
+  raw.channels = int(parseInteger(parts[1], "--raw channel count", 1, 256));
   if (parts.size() == 3) {
     static const char* const kFormats[] = {"s8", "u8", "s16", "s24", "s32", "f32", "f64"};
     bool known = false;
@@ -119,11 +121,11 @@ Options parseOptions(int argc, const char* const* argv) {
       else if (f == "json") o.format = OutputFormat::kJson;
       else throw UsageError("--format: " + quoted(f) + " is unknown (use plain, csv or json)");
     }
-    else if (name == "--min-bpm") o.min_bpm = int(parseInteger(value(), name, 1, 1000));
+    else if (name == "--min-bpm") o.min_bpm = int(parseInteger(value(), name, 1, 999));
     else if (name == "--max-bpm") o.max_bpm = int(parseInteger(value(), name, 2, 1000));
     else if (name == "--threshold") o.threshold = float(parseReal(value(), name, 0.0, 1.0));
-    else if (name == "--window") o.window = int(parseInteger(value(), name, 16, 1 << 20));
-    else if (name == "--advance") o.advance = int(parseInteger(value(), name, 1, 1 << 20));
+    else if (name == "--window") o.window = int(parseInteger(value(), name, 64, 1 << 16));
+    else if (name == "--advance") o.advance = int(parseInteger(value(), name, 1, 1 << 16));
     else if (name == "--diagnostics") { flag(); o.diagnostics = true; }
     else if (name == "--vectors") { flag(); o.vectors = true; }
     else if (name == "--analysis-rate") {
@@ -146,6 +148,7 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "-j" || name == "--jobs") o.jobs = int(parseInteger(value(), name, 1, 256));
     else if (name == "--no-progress") { flag(); o.progress = false; }
     else throw UsageError(quoted(arg) + ": unknown option (see --help)");
+    o.given.insert(name);
 
     if ((name == "--clicks" || name == "--log-dir" || name == "--output-dir" || name == "-o" ||
          name == "--plugin") && (inline_value ? inline_value->empty() : args[i].empty()))
@@ -160,6 +163,15 @@ Options parseOptions(int argc, const char* const* argv) {
   if (o.window != 0 && o.advance != 0 && o.advance > o.window)
     throw UsageError("--advance " + std::to_string(o.advance) + " must not exceed --window " +
                      std::to_string(o.window));
+  if (o.analysis_rate > 0) {
+    // Inputs at or above the analysis rate are analysed at it: what they
+    // need can be checked now, once, as a usage error.
+    const std::string rate_name =
+        (o.given.count("--analysis-rate") ? "--analysis-rate " : "the default analysis rate of ") +
+        std::to_string(o.analysis_rate) + " Hz";
+    std::string problem = framingProblem(o, o.analysis_rate, rate_name);
+    if (!problem.empty()) throw UsageError(problem);
+  }
   int stdin_inputs = 0;
   for (const auto& in : o.inputs) stdin_inputs += in == "-";
   if (stdin_inputs > 1) throw UsageError("standard input ('-') given more than once");
@@ -188,28 +200,31 @@ std::string helpText(const std::string& program) {
     << "                           json: the same as one object per input (default plain)\n"
     << "  --reliable-only          report only beats judged reliable (default: all announced)\n"
     << "  --silence-gate DBFS      drop beats announced when the last second of input\n"
-    << "                           stayed below DBFS (RMS); 0 = keep them (default " << d.silence_gate << ")\n"
+    << "                           stayed below DBFS (RMS), -200 to 0; 0 = keep them\n"
+    << "                           (default " << d.silence_gate << ")\n"
     << "  --no-silence-gate        same as --silence-gate 0\n"
-    << "  --offset SECONDS         added to every reported beat time (default " << d.offset << ")\n"
+    << "  --offset SECONDS         added to every reported beat time, -10 to 10 (default " << d.offset << ")\n"
     << "  --clicks OUT.wav         write the input mixed with a click on every beat: high\n"
     << "                           click = reliable, low soft click = discarded\n"
     << "  -o, --output-dir DIR     one result file per input (NAME.beats/.csv/.json)\n"
     << "\n"
     << "Tracking (node parameters):\n"
-    << "  --min-bpm N              slowest tempo searched; the node's longest interval is\n"
-    << "                           the period of N rounded up, less one frame (default\n"
-    << "                           " << d.min_bpm << ", so that 80 BPM is searched)\n"
-    << "  --max-bpm N              fastest tempo searched (default " << d.max_bpm << ")\n"
+    << "  --min-bpm N              slowest tempo searched, 1 to 999; the node's longest\n"
+    << "                           interval is the period of N rounded up, less one frame\n"
+    << "                           (default " << d.min_bpm << ", so that 80 BPM is searched)\n"
+    << "  --max-bpm N              fastest tempo searched, 2 to 1000 (default " << d.max_bpm << ")\n"
     << "  --threshold X            reliability at which a beat counts as reliable, 0 to 1\n"
     << "                           (default " << d.threshold << ")\n"
     << "  --analysis-rate HZ       inputs at a higher rate are resampled to HZ before\n"
-    << "                           analysis; 0 = analyse at the input's rate (default " << d.analysis_rate << ")\n"
-    << "  --window N               analysis window in samples at the analysis rate (default:\n"
-    << "                           32 ms rounded to an FFT-friendly size; 512 at 16 kHz)\n"
-    << "  --advance N              frame advance in samples at the analysis rate (default:\n"
-    << "                           10 ms; 160 at 16 kHz)\n"
-    << "  --compress GAMMA         feed the node log(1 + GAMMA*|X|) with each bin's phase;\n"
-    << "                           0 = linear spectrum (default " << d.compress << ")\n"
+    << "                           analysis, 4000 to 1000000; 0 = analyse at the input's\n"
+    << "                           rate (default " << d.analysis_rate << ")\n"
+    << "  --window N               analysis window in samples at the analysis rate, 64 to\n"
+    << "                           65536, used as given (default: 32 ms rounded up to an\n"
+    << "                           FFT-friendly size; 512 at 16 kHz)\n"
+    << "  --advance N              frame advance in samples at the analysis rate, 1 to the\n"
+    << "                           window (default: 10 ms; 160 at 16 kHz)\n"
+    << "  --compress GAMMA         feed the node log(1 + GAMMA*|X|) with each bin's phase,\n"
+    << "                           0 to 1000000; 0 = linear spectrum (default " << d.compress << ")\n"
     << "  --no-compress            same as --compress 0\n"
     << "  --diagnostics            let the node write its diagnostic files (needs --log-dir)\n"
     << "  --vectors                report the onset, pattern-matching and chroma vectors\n"
@@ -217,10 +232,12 @@ std::string helpText(const std::string& program) {
     << "\n"
     << "Input:\n"
     << "  --raw RATE:CHANNELS[:FORMAT]  standard input is raw interleaved little-endian PCM;\n"
-    << "                           FORMAT s8, u8, s16, s24, s32, f32 or f64 (default s16)\n"
+    << "                           RATE 1 to 1000000 Hz, CHANNELS 1 to 256, FORMAT s8, u8,\n"
+    << "                           s16, s24, s32, f32 or f64 (default s16)\n"
     << "\n"
     << "Running:\n"
-    << "  -j, --jobs N             inputs processed in parallel processes (default " << d.jobs << ")\n"
+    << "  -j, --jobs N             inputs processed in parallel processes, 1 to 256\n"
+    << "                           (default " << d.jobs << ")\n"
     << "  --log-dir DIR            keep the node's beat log \"bt_pellanbt.dat\" and diagnostic\n"
     << "                           files in DIR, one subdirectory per input when there are\n"
     << "                           several (default: a private directory, removed)\n"
@@ -236,6 +253,12 @@ std::string helpText(const std::string& program) {
     << "frame k is reported at (k*ADVANCE + WINDOW/2) / RATE + OFFSET seconds: the centre\n"
     << "of the frame's window. Each frame's spectrum (\"FFTAUDIO\") is the FFT of the channel\n"
     << "mean under a periodic Hann window, WINDOW/2 + 1 bins.\n"
+    << "\n"
+    << "Limits: inputs of at least 4000 Hz and at most 256 channels; the tempo range\n"
+    << "must give beat intervals of 5 to 750 frames at the analysis rate and advance.\n"
+    << "Window, advance and tempo range are checked when the command line is read, at\n"
+    << "the analysis rate; an input below that rate is analysed at its own rate and\n"
+    << "checked when it is opened.\n"
     << "\n"
     << "Exit status: 0 all inputs tracked; 1 an input failed (missing, unreadable, not\n"
     << "audio, empty, NaN or infinite samples, unusable rate or settings); 2 usage error;\n"

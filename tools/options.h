@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -52,6 +53,10 @@ struct Options {
 
   bool show_help = false;
   bool show_version = false;
+
+  // The options given on the command line, by the name used there: messages
+  // tell what the user chose apart from the defaults.
+  std::set<std::string> given;
 };
 
 // A bad command line; the message names the option and what is wrong.

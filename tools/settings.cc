@@ -28,6 +28,56 @@ int fftFriendlySize(int n) {
   }
 }
 
+namespace {
+
+// "--advance 600" when the user gave it, else what the default is.
+std::string named(const Options& o, const char* option, const std::string& what, int value,
+                  const char* unit) {
+  if (o.given.count(option)) return std::string(option) + " " + std::to_string(value);
+  return "the default " + what + " (" + std::to_string(value) + unit + ")";
+}
+
+}  // namespace
+
+std::string framingProblem(const Options& o, int rate, const std::string& rate_name,
+                           TrackerSettings* chosen) {
+  TrackerSettings s;
+  s.window = o.window ? o.window : fftFriendlySize(int(std::lround(0.032 * rate)));
+  s.advance = o.advance ? o.advance : int(std::lround(0.010 * rate));
+  const std::string window = named(o, "--window", "window", s.window, " samples");
+  const std::string advance = named(o, "--advance", "advance", s.advance, " samples");
+  const std::string min_bpm = named(o, "--min-bpm", "slowest tempo", o.min_bpm, " BPM");
+  const std::string max_bpm = named(o, "--max-bpm", "fastest tempo", o.max_bpm, " BPM");
+  if (chosen) *chosen = s;
+  std::ostringstream why;
+  if (s.window < kMinWindow || s.window > kMaxWindow) {
+    why << window << " at " << rate_name << " is outside " << kMinWindow << " to " << kMaxWindow
+        << " samples";
+    return why.str();
+  }
+  if (s.advance > s.window) {
+    why << advance << " exceeds " << window << " at " << rate_name;
+    return why.str();
+  }
+  // The node's interval range in frames (as it derives it).
+  const double fps = double(rate) / double(s.advance);
+  const double shortest = std::ceil(fps * 60.0 / double(o.max_bpm - 1));
+  const double longest = std::ceil(fps * 60.0 / double(o.min_bpm));
+  const std::string frames = advance + " at " + rate_name;
+  if (shortest < 5.0) {
+    why << frames << " gives " << fps << " frames/s, so " << max_bpm << " needs beat intervals of "
+        << shortest << " frames; the node needs at least 5 (use a smaller --advance or --max-bpm)";
+  } else if (longest < shortest + 2.0) {
+    why << "the tempo range " << o.min_bpm << " to " << o.max_bpm << " BPM is too narrow for "
+        << frames << " (intervals " << shortest << " to " << longest << " frames)";
+  } else if (longest > kMaxIntervalFrames) {
+    why << frames << " gives " << fps << " frames/s, so " << min_bpm << " needs beat intervals of "
+        << longest << " frames; the node supports at most " << kMaxIntervalFrames
+        << " (use a larger --advance or --min-bpm)";
+  }
+  return why.str();
+}
+
 TrackerSettings trackerSettings(const Options& o, int rate, int channels,
                                 const std::string& input) {
   auto fail = [&](const std::string& why) { throw InputError(input + ": " + why); };
@@ -39,44 +89,19 @@ TrackerSettings trackerSettings(const Options& o, int rate, int channels,
          std::to_string(kMaxChannels) + " supported");
 
   TrackerSettings s;
+  const std::string rate_name =
+      (o.analysis_rate == rate && o.given.count("--analysis-rate") ? "--analysis-rate "
+                                                                   : "the input's rate of ") +
+      std::to_string(rate) + " Hz";
+  const std::string problem = framingProblem(o, rate, rate_name, &s);
+  if (!problem.empty()) fail(problem);
   s.sample_rate = rate;
-  s.window = o.window ? o.window : fftFriendlySize(int(std::lround(0.032 * rate)));
-  s.advance = o.advance ? o.advance : int(std::lround(0.010 * rate));
-  if (s.window < kMinWindow || s.window > kMaxWindow)
-    fail("--window " + std::to_string(s.window) + " is outside " + std::to_string(kMinWindow) +
-         " to " + std::to_string(kMaxWindow) + " samples");
-  if (s.advance > s.window)
-    fail("--advance " + std::to_string(s.advance) + " exceeds the window of " +
-         std::to_string(s.window) + " samples");
   s.min_bpm = o.min_bpm;
   s.max_bpm = o.max_bpm;
   s.threshold = o.threshold;
   s.compress = o.compress;
   s.vectors = o.vectors;
   s.diagnostics = o.diagnostics;
-
-  // The node's interval range in frames (as it derives it).
-  const double fps = double(rate) / double(s.advance);
-  const double shortest = std::ceil(fps * 60.0 / double(s.max_bpm - 1));
-  const double longest = std::ceil(fps * 60.0 / double(s.min_bpm));
-  std::ostringstream why;
-  if (shortest < 5.0) {
-    why << "--max-bpm " << s.max_bpm << " needs beat intervals of " << shortest
-        << " frames at " << fps << " frames/s; the node needs at least 5 (use a smaller "
-        << "--advance or --max-bpm)";
-    fail(why.str());
-  }
-  if (longest < shortest + 2.0) {
-    why << "tempo range " << s.min_bpm << " to " << s.max_bpm << " BPM is too narrow at " << fps
-        << " frames/s (intervals " << shortest << " to " << longest << " frames)";
-    fail(why.str());
-  }
-  if (longest > kMaxIntervalFrames) {
-    why << "--min-bpm " << s.min_bpm << " needs beat intervals of " << longest << " frames at "
-        << fps << " frames/s; the node supports at most " << kMaxIntervalFrames
-        << " (use a larger --advance or --min-bpm)";
-    fail(why.str());
-  }
   return s;
 }
 

@@ -2,6 +2,8 @@
 // and rejects what the node cannot work with before it is built.
 #pragma once
 
+#include <string>
+
 #include "network.h"
 #include "options.h"
 
@@ -10,6 +12,13 @@ namespace tesk_beat {
 // The smallest even size >= n whose only prime factors are 2, 3 and 5:
 // sizes FFTW transforms fastest.
 int fftFriendlySize(int n);
+
+// Why the node could not work with the window, advance and tempo range of
+// `o` at `rate` (called `rate_name` in the message), or "" when it can.
+// The message names the options given and the defaults taken. `chosen`
+// receives the window and advance.
+std::string framingProblem(const Options& o, int rate, const std::string& rate_name,
+                           TrackerSettings* chosen = nullptr);
 
 // Window (about 32 ms) and advance (about 10 ms) at `sample_rate` unless
 // given; checks the tempo range against the frame rate. Throws InputError

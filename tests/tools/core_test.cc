@@ -99,6 +99,18 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
             std::string::npos);
   EXPECT_NE(usageMessage({"--window", "256", "--advance", "512", "a"}).find("--advance"),
             std::string::npos);
+  // Window, advance, tempo range and analysis rate are checked together;
+  // the message names only the options given.
+  EXPECT_NE(usageMessage({"--window", "48", "a"}).find("--window: '48' is out of range (64 to"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--advance", "600", "a"}),
+            "--advance 600 exceeds the default window (512 samples) at the default analysis "
+            "rate of 16000 Hz");
+  EXPECT_EQ(usageMessage({"--analysis-rate", "8000", "--advance", "300", "a"}),
+            "--advance 300 exceeds the default window (256 samples) at --analysis-rate 8000 Hz");
+  EXPECT_NE(usageMessage({"--min-bpm", "5", "a"}).find("--min-bpm 5 needs beat intervals of 1200"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--analysis-rate", "0", "--advance", "600", "a"}), "");
   EXPECT_NE(usageMessage({"--verbose=yes", "a"}).find("takes no value"), std::string::npos);
   EXPECT_NE(usageMessage({"-vx", "a"}).find("'-x': unknown option"), std::string::npos);
   EXPECT_NE(usageMessage({"-jx", "a"}).find("-j"), std::string::npos);
@@ -155,18 +167,20 @@ TEST(Settings, RejectsWhatTheNodeCannotUse) {
   };
   EXPECT_NE(message(2000, 1).find("sample rate 2000"), std::string::npos);
   EXPECT_NE(message(16000, 1000).find("channels"), std::string::npos);
-  o.advance = 4000;  // 4 frames per second: intervals far too short
-  o.window = 8192;
-  EXPECT_NE(message(16000, 1).find("--max-bpm"), std::string::npos);
-  o = Options();
-  o.advance = 10;  // 1600 frames per second: intervals too long
-  EXPECT_NE(message(16000, 1).find("--min-bpm"), std::string::npos);
-  o = Options();
-  o.window = 32;
-  EXPECT_NE(message(16000, 1).find("--window"), std::string::npos);
-  o = Options();
-  o.min_bpm = 150;
-  o.max_bpm = 151;
+  // Analysed at the input's rate, the settings are checked per input; the
+  // message names what the user gave and what was taken by default.
+  o = parse({"--analysis-rate", "0", "--advance", "4000", "--window", "8192", "a"});
+  EXPECT_EQ(message(16000, 1),
+            "in.wav: --advance 4000 at the input's rate of 16000 Hz gives 4 frames/s, so the "
+            "default fastest tempo (160 BPM) needs beat intervals of 2 frames; the node needs at "
+            "least 5 (use a smaller --advance or --max-bpm)");
+  o = parse({"--analysis-rate", "0", "--advance", "10", "a"});  // 1600 frames/s
+  EXPECT_NE(message(16000, 1).find("the default slowest tempo (79 BPM) needs"), std::string::npos);
+  o = parse({"--analysis-rate", "0", "--advance", "400", "a"});
+  EXPECT_EQ(message(8000, 1),
+            "in.wav: --advance 400 exceeds the default window (256 samples) at the input's rate "
+            "of 8000 Hz");
+  o = parse({"--analysis-rate", "0", "--min-bpm", "150", "--max-bpm", "151", "a"});
   EXPECT_NE(message(16000, 1).find("too narrow"), std::string::npos);
   o = Options();
   EXPECT_EQ(message(8000, 6), "");
