@@ -158,7 +158,7 @@ int runInputs(const Options& o, int data_fd) {
     if (!log_dir.empty()) ensureDirectory(log_dir, "--log-dir");
     for (size_t i = 0; i < n; ++i) {
       Plan& p = plans[i];
-      p.job.label = o.inputs[i];
+      p.job.label = o.inputs[i] == "-" ? "standard input" : o.inputs[i];
       p.job.path = absolutePath(o.inputs[i]);
       std::string stem = uniqueStem(o.inputs[i], stems);
       if (!o.clicks_path.empty()) {

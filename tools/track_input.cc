@@ -28,7 +28,7 @@ void complain(const std::string& message) { std::fprintf(stderr, "tesk-beat: %s\
 int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool labelled, bool block) {
   auto writer = makeWriter(o.format, out, labelled);
   StreamInfo info;
-  info.input = job.label;
+  info.input = job.path == "-" ? "-" : job.label;  // as given on the command line
   Summary summary;
   bool begun = false;
   int status = kExitOk;

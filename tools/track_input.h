@@ -10,7 +10,7 @@ namespace tesk_beat {
 
 struct InputJob {
   std::string path;         // absolute path, or "-" for standard input
-  std::string label;        // the input as the user named it
+  std::string label;        // the input in messages: as the user named it, or "standard input"
   std::string clicks_path;  // final click track, or empty
   std::string clicks_temp;  // written there first, renamed when complete
 };

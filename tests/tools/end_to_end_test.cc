@@ -226,6 +226,8 @@ TEST(EndToEnd, TruncatedInputReportsItsBeatsAndSaysSo) {
                           : e.run({"cut.wav"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_NE(r.err.find("truncated"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind(stream ? "tesk-beat: standard input: " : "tesk-beat: cut.wav: ", 0), 0u)
+        << r.err;
     EXPECT_EQ(lineCount(r.err), 1) << r.err;
     auto times = parseTimes(r.lines());
     EXPECT_GT(times.size(), 10u);
