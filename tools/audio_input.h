@@ -30,7 +30,8 @@ class AudioInput : public SampleSource {
 
   int sampleRate() const override { return info_.samplerate; }
   int channels() const override { return info_.channels; }
-  // Frames announced by the header; negative when unknown (streams).
+  // Frames the header announced (also when the input turns out shorter);
+  // negative when unknown: a stream without a length, or a placeholder.
   int64_t announcedFrames() const { return announced_frames_; }
   const std::string& name() const { return name_; }
 

@@ -106,7 +106,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       status = kExitTruncated;
       char why[160];
       std::snprintf(why, sizeof why, "input truncated after %.3f s", summary.duration);
-      if (input->announcedFrames() > 0)
+      if (input->announcedFrames() > input->framesRead())
         std::snprintf(why, sizeof why, "input truncated after %.3f s of the %.3f s announced",
                       summary.duration, double(input->announcedFrames()) / input_rate);
       complain(job.label + ": " + why + "; beats up to its end were reported");
