@@ -97,6 +97,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
         b.chroma = std::move(r.chroma);
       }
       writer->beat(b);
+      ++summary.reported;
     }
     progress.clear();
     summary.duration = double(input->framesRead()) / input_rate;

@@ -85,8 +85,11 @@ class CsvWriter : public BeatWriter {
     flush();
   }
   void end(const Summary& s) override {
-    std::fprintf(out_, "# beats: %lld, reliable: %lld, discarded: %lld, median tempo: ",
-                 (long long)s.beats, (long long)s.reliable, (long long)(s.beats - s.reliable));
+    std::fprintf(out_,
+                 "# beats reported: %lld, announced: %lld (reliable: %lld, discarded: %lld), "
+                 "median tempo: ",
+                 (long long)s.reported, (long long)s.beats, (long long)s.reliable,
+                 (long long)(s.beats - s.reliable));
     if (s.reliable > 0) std::fprintf(out_, "%.2f\n", s.median_tempo);
     else std::fprintf(out_, "none\n");
     std::fprintf(out_, "# duration: %.3f s%s\n", s.duration, s.truncated ? " (truncated)" : "");
@@ -139,10 +142,10 @@ class JsonWriter : public BeatWriter {
     flush();
   }
   void end(const Summary& s) override {
-    std::fprintf(out_, "%s],\n \"summary\": {\"beats\": %lld, \"reliable\": %lld, "
-                 "\"discarded\": %lld, \"median_tempo\": ",
-                 first_ ? "" : "\n ", (long long)s.beats, (long long)s.reliable,
-                 (long long)(s.beats - s.reliable));
+    std::fprintf(out_, "%s],\n \"summary\": {\"reported\": %lld, \"announced\": %lld, "
+                 "\"reliable\": %lld, \"discarded\": %lld, \"median_tempo\": ",
+                 first_ ? "" : "\n ", (long long)s.reported, (long long)s.beats,
+                 (long long)s.reliable, (long long)(s.beats - s.reliable));
     if (s.reliable > 0 && std::isfinite(s.median_tempo)) std::fprintf(out_, "%.2f", s.median_tempo);
     else std::fprintf(out_, "null");
     std::fprintf(out_, ", \"duration\": %.3f, \"frames\": %lld, \"truncated\": %s}", s.duration,

@@ -308,6 +308,7 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
   discarded.reliable = false;
   discarded.tempo = 0.0f;
   Summary s;
+  s.reported = 2;
   s.beats = 2;
   s.reliable = 1;
   s.median_tempo = 120.0;
@@ -331,7 +332,8 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
   std::string csv = render(OutputFormat::kCsv, false, s);
   EXPECT_EQ(csv.substr(0, csv.find("# beats")),
             "time,reliable,tempo,confidence\n1.0160,1,120.00,0.7500\n1.5160,0,,0.7500\n");
-  EXPECT_NE(csv.find("# beats: 2, reliable: 1, discarded: 1, median tempo: 120.00"),
+  EXPECT_NE(csv.find("# beats reported: 2, announced: 2 (reliable: 1, discarded: 1), median "
+                     "tempo: 120.00"),
             std::string::npos);
   std::string json = render(OutputFormat::kJson, false, s);
   EXPECT_NE(json.find("\"input\": \"song \\\"1\\\".wav\""), std::string::npos) << json;
@@ -339,6 +341,15 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
             std::string::npos) << json;
   EXPECT_NE(json.find("\"reliable\": false, \"tempo\": null"), std::string::npos);
   EXPECT_NE(json.find("\"median_tempo\": 120.00"), std::string::npos);
+  // --reliable-only: what was reported apart from what the node announced.
+  Summary reliable_only = s;
+  reliable_only.reported = 1;
+  EXPECT_NE(render(OutputFormat::kCsv, false, reliable_only)
+                .find("# beats reported: 1, announced: 2 (reliable: 1, discarded: 1)"),
+            std::string::npos);
+  EXPECT_NE(render(OutputFormat::kJson, false, reliable_only)
+                .find("{\"reported\": 1, \"announced\": 2, \"reliable\": 1, \"discarded\": 1,"),
+            std::string::npos);
   EXPECT_EQ(json.back(), '\n');
   EXPECT_EQ(std::count(json.begin(), json.end(), '{'), std::count(json.begin(), json.end(), '}'));
 
