@@ -141,7 +141,9 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
   }
   if (input) summary.duration = double(input->framesRead()) / std::max(1, input->sampleRate());
   summary.median_tempo = medianReliableTempo(tempi);
-  if (!begun && block) {
+  // JSON is one document whatever happens: a failed input is an object
+  // that carries the error.
+  if (!begun && (block || o.format == OutputFormat::kJson)) {
     writer->begin(info);
     begun = true;
   }

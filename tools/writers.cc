@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 namespace tesk_beat {
 
@@ -118,11 +119,14 @@ class JsonWriter : public BeatWriter {
  public:
   using BeatWriter::BeatWriter;
   void begin(const StreamInfo& info) override {
+    // An input that failed before it was known has nulls for what it is.
+    auto known = [](int v) { return v > 0 ? std::to_string(v) : std::string("null"); };
     std::fprintf(out_,
-                 "{\"input\": %s, \"sample_rate\": %d, \"channels\": %d, "
-                 "\"analysis_rate\": %d, \"window\": %d, \"advance\": %d,\n \"beats\": [",
-                 jsonString(info.input).c_str(), info.sample_rate, info.channels,
-                 info.analysis_rate, info.window, info.advance);
+                 "{\"input\": %s, \"sample_rate\": %s, \"channels\": %s, "
+                 "\"analysis_rate\": %s, \"window\": %s, \"advance\": %s,\n \"beats\": [",
+                 jsonString(info.input).c_str(), known(info.sample_rate).c_str(),
+                 known(info.channels).c_str(), known(info.analysis_rate).c_str(),
+                 known(info.window).c_str(), known(info.advance).c_str());
     flush();
   }
   void beat(const BeatEvent& b) override {

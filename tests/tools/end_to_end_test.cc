@@ -255,6 +255,16 @@ TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
     if (!r.out.empty()) {
       EXPECT_NE(r.out.find("# error"), std::string::npos) << r.out;
     }
+    if (c.status == 1) {
+      // JSON stays one document: an object that carries the error.
+      std::vector<std::string> json_args = {"--format", "json"};
+      json_args.insert(json_args.end(), c.args.begin(), c.args.end());
+      ToolResult j = e.run(json_args);
+      EXPECT_EQ(j.status, 1) << what;
+      EXPECT_TRUE(isJsonDocument(j.out)) << what << ": " << j.out;
+      EXPECT_EQ(j.out.rfind("{\"input\": ", 0), 0u) << what << ": " << j.out;
+      EXPECT_NE(j.out.find("\"error\": \""), std::string::npos) << what << ": " << j.out;
+    }
   }
   ToolResult plugin = runTool({"--plugin", e.work.file("none.tlb"), "good.wav"}, e.work.path(),
                               e.env());
@@ -301,6 +311,9 @@ TEST(EndToEnd, ParallelJobsEqualOneByOne) {
     EXPECT_EQ(all.status, 1) << all.err;
     ToolResult seq = e.run({"--format", format, "a.wav", "b.flac", "missing.wav", "c.wav"});
     EXPECT_EQ(seq.out, all.out);
+    if (std::string(format) == "json") {
+      EXPECT_TRUE(isJsonDocument(all.out)) << all.out;
+    }
     std::string expected = std::string(format) == "json" ? "[\n" : "";
     for (size_t i = 0; i < names.size(); ++i) {
       ToolResult one = e.run({"--format", format, names[i]});
@@ -311,7 +324,8 @@ TEST(EndToEnd, ParallelJobsEqualOneByOne) {
       } else if (names[i] != "missing.wav") {
         expected += (i ? ",\n" : "") + one.out;
       } else {
-        EXPECT_TRUE(one.out.empty());
+        EXPECT_TRUE(isJsonDocument(one.out)) << one.out;
+        EXPECT_NE(one.out.find("\"error\": \"missing.wav: No such file"), std::string::npos);
         EXPECT_NE(all.out.find("\"error\": \"missing.wav: No such file"), std::string::npos);
       }
     }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -208,6 +209,86 @@ std::vector<double> parseTimes(const std::vector<std::string>& lines) {
     t.push_back(std::strtod(l.c_str(), nullptr));
   }
   return t;
+}
+
+namespace {
+
+// A strict recursive-descent reader of JSON, for checking documents only.
+struct JsonReader {
+  const std::string& s;
+  size_t at = 0;
+  void space() {
+    while (at < s.size() && std::strchr(" \t\r\n", s[at])) ++at;
+  }
+  bool literal(const char* word) {
+    size_t n = std::strlen(word);
+    if (s.compare(at, n, word) != 0) return false;
+    at += n;
+    return true;
+  }
+  bool string() {
+    if (at >= s.size() || s[at] != '"') return false;
+    for (++at; at < s.size(); ++at) {
+      if (s[at] == '"') return ++at, true;
+      if (static_cast<unsigned char>(s[at]) < 0x20) return false;
+      if (s[at] == '\\' && ++at >= s.size()) return false;
+    }
+    return false;
+  }
+  bool number() {
+    const char* begin = s.c_str() + at;
+    char* end = nullptr;
+    std::strtod(begin, &end);
+    if (end == begin || !(std::isdigit(static_cast<unsigned char>(*begin)) || *begin == '-'))
+      return false;
+    at += size_t(end - begin);
+    return true;
+  }
+  template <typename Item>
+  bool sequence(char close, Item item) {
+    ++at;
+    space();
+    if (at < s.size() && s[at] == close) return ++at, true;
+    while (true) {
+      if (!item()) return false;
+      space();
+      if (at < s.size() && s[at] == ',') {
+        ++at;
+        continue;
+      }
+      return at < s.size() && s[at++] == close;
+    }
+  }
+  bool value() {
+    space();
+    if (at >= s.size()) return false;
+    bool ok;
+    switch (s[at]) {
+      case '{':
+        ok = sequence('}', [&] {
+          space();
+          if (!string()) return false;
+          space();
+          return at < s.size() && s[at++] == ':' && value();
+        });
+        break;
+      case '[': ok = sequence(']', [&] { return value(); }); break;
+      case '"': ok = string(); break;
+      case 't': ok = literal("true"); break;
+      case 'f': ok = literal("false"); break;
+      case 'n': ok = literal("null"); break;
+      default: ok = number();
+    }
+    space();
+    return ok;
+  }
+};
+
+}  // namespace
+
+bool isJsonDocument(const std::string& text) {
+  JsonReader r{text};
+  return r.value() && r.at == text.size();
 }
 
 std::string readFile(const std::string& path) {

@@ -70,6 +70,8 @@ class TempDir {
 std::vector<std::string> listDirectory(const std::string& path);
 
 std::vector<double> parseTimes(const std::vector<std::string>& lines);
+// `text` is exactly one JSON value (white space around it allowed).
+bool isJsonDocument(const std::string& text);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& data);
 
