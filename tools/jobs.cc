@@ -66,19 +66,31 @@ void complain(const std::string& m) { std::fprintf(stderr, "tesk-beat: %s\n", m.
 
 struct Plan {
   InputJob job;
-  std::string work_dir;
+  std::string work_dir;     // private: where the node leaves its files
+  std::string log_dir;      // --log-dir (or its subdirectory for this input), or empty
   std::string result_path;  // --output-dir file, or spool, or empty (direct)
   bool spooled = false;
   bool finished = false;
   int status = kExitOk;
 };
 
-// Unique names for the inputs' result files and log subdirectories.
-std::string uniqueStem(const std::string& path, std::set<std::string>& used) {
-  std::string stem = stemOf(path), name = stem;
-  for (int n = 2; used.count(name); ++n) name = stem + "-" + std::to_string(n);
-  used.insert(name);
-  return name;
+// Keeps the node's beat log, and its diagnostic files when they were asked
+// for: without --diagnostics the node still creates them, empty.
+int keepLogs(const Plan& p, const Options& o) {
+  if (p.log_dir.empty()) return kExitOk;
+  for (const std::string& name : filesIn(".")) {
+    const bool beat_log = name == "bt_pellanbt.dat";
+    const bool diagnostic = name.rfind("bt_", 0) == 0 && name.size() > 7 &&
+                            name.compare(name.size() - 4, 4, ".dat") == 0;
+    if (!beat_log && !(o.diagnostics && diagnostic)) continue;
+    try {
+      copyFileChecked(name, p.log_dir + "/" + name);
+    } catch (const std::runtime_error& e) {
+      complain(e.what());
+      return kExitSetup;
+    }
+  }
+  return kExitOk;
 }
 
 bool writeAll(int fd, const char* p, size_t n) {
@@ -134,6 +146,7 @@ void copyFile(const std::string& path, int fd) {
     complain("cannot write the results of " + p.job.label + ": " + std::strerror(errno));
     status = kExitSetup;
   }
+  status = worseStatus(status, keepLogs(p, o));
   std::exit(status);
 }
 
@@ -151,7 +164,8 @@ int runInputs(const Options& o, int data_fd) {
   std::vector<Plan> plans(n);
   try {
     top = makePrivateDirectory();
-    std::set<std::string> stems;
+    std::vector<bool> shared;
+    const std::vector<std::string> names = resultNames(o.inputs, &shared);
     const std::string out_dir = to_files ? absolutePath(o.output_dir) : "";
     const std::string log_dir = o.log_dir.empty() ? "" : absolutePath(o.log_dir);
     if (to_files) ensureDirectory(out_dir, "--output-dir");
@@ -160,20 +174,26 @@ int runInputs(const Options& o, int data_fd) {
       Plan& p = plans[i];
       p.job.label = o.inputs[i] == "-" ? "standard input" : o.inputs[i];
       p.job.path = absolutePath(o.inputs[i]);
-      std::string stem = uniqueStem(o.inputs[i], stems);
       if (!o.clicks_path.empty()) {
         p.job.clicks_path = absolutePath(o.clicks_path);
         p.job.clicks_temp = p.job.clicks_path + ".partial";
       }
-      if (log_dir.empty()) {
-        p.work_dir = top + "/job-" + std::to_string(i);
-        ensureDirectory(p.work_dir, "working directory");
-      } else {
-        p.work_dir = several ? log_dir + "/" + stem : log_dir;
-        ensureDirectory(p.work_dir, "--log-dir");
+      p.work_dir = top + "/job-" + std::to_string(i);
+      ensureDirectory(p.work_dir, "working directory");
+      if (!log_dir.empty()) {
+        p.log_dir = several ? log_dir + "/" + names[i] : log_dir;
+        ensureDirectory(p.log_dir, "--log-dir");
       }
       if (to_files) {
-        p.result_path = out_dir + "/" + stem + "." + resultExtension(o.format);
+        const std::string name = names[i] + "." + resultExtension(o.format);
+        p.result_path = out_dir + "/" + name;
+        if (name.find('/') != std::string::npos)
+          ensureDirectory(p.result_path.substr(0, p.result_path.rfind('/')), "--output-dir");
+        std::string shown = o.output_dir;
+        while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+        if (shared[i])
+          complain(p.job.label + ": results in " + shown + "/" + name +
+                   " (several inputs are named " + stemOf(o.inputs[i]) + ")");
       } else if (spool) {
         p.result_path = top + "/result-" + std::to_string(i);
         p.spooled = true;

@@ -17,6 +17,7 @@
 #include "silence_gate.h"
 #include "stft.h"
 #include "tool_process.h"
+#include "work_dir.h"
 #include "writers.h"
 
 using namespace tesk_beat;
@@ -184,6 +185,24 @@ TEST(Settings, RejectsWhatTheNodeCannotUse) {
   EXPECT_NE(message(16000, 1).find("too narrow"), std::string::npos);
   o = Options();
   EXPECT_EQ(message(8000, 6), "");
+}
+
+// Result files and log directories say which input they came from.
+TEST(WorkDir, ResultNamesTellInputsOfTheSameNameApart) {
+  std::vector<bool> shared;
+  EXPECT_EQ(resultNames({"a.wav", "b.flac", "-"}, &shared),
+            (std::vector<std::string>{"a", "b", "stdin"}));
+  EXPECT_EQ(shared, (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(resultNames({"a.wav", "./sub//a.wav", "a.flac", "b.wav"}, &shared),
+            (std::vector<std::string>{"a.wav", "sub/a.wav", "a.flac", "b"}));
+  EXPECT_EQ(shared, (std::vector<bool>{true, true, true, false}));
+  EXPECT_EQ(resultNames({"x/a.wav", "x/a.wav"}), (std::vector<std::string>{"x/a.wav", "x/a.wav-2"}));
+  EXPECT_EQ(mirroredPath("/music/live/a.wav"), "music/live/a.wav");
+  EXPECT_EQ(mirroredPath("sub/../a.wav"), "a.wav");
+  // Outside the current directory: the absolute path, never a way up.
+  const std::string here = absolutePath("x");
+  const std::string parent = here.substr(0, here.rfind('/', here.size() - 3));
+  EXPECT_EQ(mirroredPath("../a.wav"), parent.substr(1) + "/a.wav");
 }
 
 TEST(Framer, FrameKCoversItsSamplesAndThePaddingIsZero) {

@@ -344,6 +344,12 @@ TEST(EndToEnd, LeavesNothingBehindUnlessAskedTo) {
   EXPECT_EQ(e.work.entries(), std::vector<std::string>{"a.wav"});
   EXPECT_TRUE(e.tmp.entries().empty());
 
+  // The node creates its diagnostic files in any case; only the beat log is kept without
+  // --diagnostics, in a --log-dir whose parents are made.
+  r = e.run({"--log-dir", "plain/logs", "a.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(listDirectory(e.work.file("plain/logs")), std::vector<std::string>{"bt_pellanbt.dat"});
+  EXPECT_FALSE(readFile(e.work.file("plain/logs/bt_pellanbt.dat")).empty());
   r = e.run({"--log-dir", "logs", "--diagnostics", "a.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(readFile(e.work.file("logs/bt_pellanbt.dat")).empty());
@@ -383,12 +389,21 @@ TEST(EndToEnd, OutputDirHoldsOneResultPerInput) {
   ASSERT_EQ(::mkdir(e.work.file("sub").c_str(), 0777), 0);
   writePiece(e.work.file("a.wav"), makeGroove(100.0, 10.0, 16000, 1, 1), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   writePiece(e.work.file("sub/a.wav"), makeGroove(130.0, 10.0, 16000, 1, 2), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-  ToolResult r = e.run({"--jobs", "2", "--format", "csv", "-o", "out", "a.wav", "sub/a.wav"});
+  // Missing parents are made; inputs of the same name mirror their paths, and it is said.
+  ToolResult r = e.run({"--jobs", "2", "--format", "csv", "-o", "out/new", "a.wav", "sub/a.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.empty());
-  EXPECT_EQ(listDirectory(e.work.file("out")), (std::vector<std::string>{"a-2.csv", "a.csv"}));
-  EXPECT_EQ(readFile(e.work.file("out/a.csv")), e.run({"--format", "csv", "a.wav"}).out);
-  EXPECT_EQ(readFile(e.work.file("out/a-2.csv")), e.run({"--format", "csv", "sub/a.wav"}).out);
+  EXPECT_EQ(r.err,
+            "tesk-beat: a.wav: results in out/new/a.wav.csv (several inputs are named a)\n"
+            "tesk-beat: sub/a.wav: results in out/new/sub/a.wav.csv (several inputs are named a)\n");
+  EXPECT_EQ(listDirectory(e.work.file("out/new")), (std::vector<std::string>{"a.wav.csv", "sub"}));
+  EXPECT_EQ(readFile(e.work.file("out/new/a.wav.csv")), e.run({"--format", "csv", "a.wav"}).out);
+  EXPECT_EQ(readFile(e.work.file("out/new/sub/a.wav.csv")),
+            e.run({"--format", "csv", "sub/a.wav"}).out);
+  r = e.run({"-o", "out", "a.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  EXPECT_EQ(listDirectory(e.work.file("out")), (std::vector<std::string>{"a.beats", "new"}));
 
   // With --vectors, JSON carries the node's vectors with every beat.
   ToolResult v = e.run({"--vectors", "--format", "json", "a.wav"});
