@@ -20,12 +20,19 @@ struct OutputError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The libsndfile format of a click track named `out_name`: the container
+// its extension names (".flac" gives FLAC; none or an unknown one keeps
+// the input's), with the input's sample format when that container can
+// hold it, else the first it can. 0 when nothing fits.
+int clickTrackFormat(const std::string& out_name, int input_format, int sample_rate, int channels);
+
 class ClickWriter {
  public:
   // `delay`: how far (in frames) behind the newest input a beat may fall.
-  // Messages name the file `name` (the path when empty).
+  // Messages name the file `name` (the path when empty), whose extension
+  // chooses the container (see clickTrackFormat).
   ClickWriter(const std::string& path, int sample_rate, int channels, int64_t delay,
-              const std::string& name = "");
+              const std::string& name = "", int input_format = SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   ~ClickWriter();
   ClickWriter(const ClickWriter&) = delete;
   ClickWriter& operator=(const ClickWriter&) = delete;

@@ -160,6 +160,16 @@ int runInputs(const Options& o, int data_fd) {
   const bool labelled = several && !to_files;
   const bool json_array = several && !to_files && o.format == OutputFormat::kJson;
 
+  // The click track is written whole and renamed into place: never over
+  // an input, whatever path or link names it.
+  for (const std::string& in : o.inputs)
+    if (!o.clicks_path.empty() && sameFile(o.clicks_path, in)) {
+      complain("--clicks " + o.clicks_path + " is the input " +
+               (in == "-" ? std::string("on standard input") : in) +
+               "; an input is never overwritten");
+      return kExitUsage;
+    }
+
   std::string top;
   std::vector<Plan> plans(n);
   try {
@@ -176,7 +186,9 @@ int runInputs(const Options& o, int data_fd) {
       p.job.path = absolutePath(o.inputs[i]);
       if (!o.clicks_path.empty()) {
         p.job.clicks_path = absolutePath(o.clicks_path);
-        p.job.clicks_temp = p.job.clicks_path + ".partial";
+        p.job.clicks_name = o.clicks_path;
+        p.job.clicks_temp = makeSiblingTemp(p.job.clicks_path,
+                                            o.clicks_path + ": cannot write clicks");
       }
       p.work_dir = top + "/job-" + std::to_string(i);
       ensureDirectory(p.work_dir, "working directory");
@@ -201,6 +213,8 @@ int runInputs(const Options& o, int data_fd) {
     }
   } catch (const std::runtime_error& e) {
     complain(e.what());
+    for (const Plan& p : plans)
+      if (!p.job.clicks_temp.empty()) std::remove(p.job.clicks_temp.c_str());
     removeTree(top);
     return kExitSetup;
   }

@@ -1,8 +1,10 @@
 #include "track_input.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -55,7 +57,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       double lag = (settings.window + settings.advance) / rate + std::fabs(o.offset) + 0.5;
       clicks = std::make_unique<ClickWriter>(job.clicks_temp, input->sampleRate(),
                                              input->channels(), int64_t(std::ceil(lag * input_rate)),
-                                             job.clicks_path);
+                                             job.clicks_name, input->format());
     }
     std::unique_ptr<Resampler> resampler;
     if (resample)
@@ -116,7 +118,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       clicks->finish();
       clicks.reset();
       if (std::rename(job.clicks_temp.c_str(), job.clicks_path.c_str()) != 0)
-        throw OutputError(job.clicks_path + ": cannot write clicks");
+        throw OutputError(job.clicks_name + ": cannot write clicks (" + std::strerror(errno) + ")");
     }
   } catch (const InputError& e) {
     summary.error = e.what();

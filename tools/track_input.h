@@ -11,8 +11,9 @@ namespace tesk_beat {
 struct InputJob {
   std::string path;         // absolute path, or "-" for standard input
   std::string label;        // the input in messages: as the user named it, or "standard input"
-  std::string clicks_path;  // final click track, or empty
-  std::string clicks_temp;  // written there first, renamed when complete
+  std::string clicks_path;  // final click track (absolute), or empty
+  std::string clicks_name;  // the click track as the user named it, for messages
+  std::string clicks_temp;  // beside it: written there first, renamed when complete
 };
 
 // Runs in the process's current directory, where the node leaves its files.

@@ -69,6 +69,31 @@ void removeTree(const std::string& path) {
   ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  auto look = [](const std::string& path, struct stat* st) {
+    return path == "-" ? ::fstat(STDIN_FILENO, st) == 0 : ::stat(path.c_str(), st) == 0;
+  };
+  return look(a, &sa) && look(b, &sb) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string makeSiblingTemp(const std::string& path, const std::string& name) {
+  const auto slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string templ = dir + (dir.back() == '/' ? "" : "/") + "." + base + ".tesk-beat-XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  int fd = ::mkstemp(buf.data());
+  if (fd < 0) throw std::runtime_error(name + ": " + std::strerror(errno));
+  // mkstemp makes it private; the finished file gets the usual mode.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  ::close(fd);
+  return buf.data();
+}
+
 std::vector<std::string> filesIn(const std::string& dir) {
   std::vector<std::string> names;
   if (DIR* d = ::opendir(dir.c_str())) {

@@ -22,6 +22,15 @@ void ensureDirectory(const std::string& path, const std::string& what);
 // Removes `path` and everything under it; quiet if it does not exist.
 void removeTree(const std::string& path);
 
+// `a` and `b` are the same existing file, by whatever path or link ("-" is
+// standard input).
+bool sameFile(const std::string& a, const std::string& b);
+
+// Creates a fresh empty file beside `path` (same directory, hidden name) in
+// which `path` can be written whole and then renamed into place. Throws
+// std::runtime_error naming `name` and the system's reason.
+std::string makeSiblingTemp(const std::string& path, const std::string& name);
+
 // Names in `dir`, sorted; none when it cannot be read.
 std::vector<std::string> filesIn(const std::string& dir);
 

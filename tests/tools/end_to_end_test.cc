@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -450,17 +451,68 @@ TEST(EndToEnd, NoBeatsInSilence) {
 TEST(EndToEnd, ClickTrackMatchesTheInput) {
   Env e;
   Piece p = makeGroove(120.0, 10.0, 22050, 2, 6);
+  // At full scale, so that input and clicks together would pass it.
+  float peak = 0.0f;
+  for (float v : p.samples) peak = std::max(peak, std::fabs(v));
+  for (float& v : p.samples) v /= peak;
   writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-  ToolResult r = e.run({"--clicks", "clicks.wav", "a.wav"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  SF_INFO info{};
-  SNDFILE* f = sf_open(e.work.file("clicks.wav").c_str(), SFM_READ, &info);
-  ASSERT_NE(f, nullptr);
-  sf_close(f);
-  EXPECT_EQ(info.samplerate, 22050);
-  EXPECT_EQ(info.channels, 2);
-  EXPECT_EQ(info.frames, sf_count_t(p.samples.size() / 2));
-  EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"a.wav", "clicks.wav"}));
+  writePiece(e.work.file("b24.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+  // The container follows the click track's extension, the sample format the input.
+  struct Case {
+    const char *input, *out;
+    int format;
+  } cases[] = {{"a.wav", "clicks.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+               {"b24.wav", "clicks.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
+               {"a.wav", "clicks", SF_FORMAT_WAV | SF_FORMAT_PCM_16}};
+  for (const auto& c : cases) {
+    ToolResult r = e.run({"--clicks", c.out, c.input});
+    ASSERT_EQ(r.status, 0) << c.out << ": " << r.err;
+    SF_INFO info{};
+    SNDFILE* f = sf_open(e.work.file(c.out).c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr) << c.out;
+    std::vector<int> samples(size_t(info.frames) * info.channels);
+    sf_readf_int(f, samples.data(), info.frames);
+    sf_close(f);
+    EXPECT_EQ(info.format, c.format) << c.out;
+    EXPECT_EQ(info.samplerate, 22050);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.frames, sf_count_t(p.samples.size() / 2));
+    int clipped = 0;  // samples at full scale
+    for (int v : samples) clipped += v >= 0x7FFF0000 || v <= -0x7FFF0000;
+    EXPECT_EQ(clipped, 0) << c.out;
+  }
+  EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"a.wav", "b24.wav", "clicks", "clicks.flac",
+                                                        "clicks.wav"}));
+}
+
+// The click track never destroys an input, however it names it, and a run
+// that fails leaves an older click track as it was.
+TEST(EndToEnd, ClickTrackNeverOverwritesAnInput) {
+  Env e;
+  writePiece(e.work.file("a.wav"), makeGroove(120.0, 6.0, 16000, 1, 6),
+             SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ASSERT_EQ(::symlink("a.wav", e.work.file("soft.wav").c_str()), 0);
+  ASSERT_EQ(::link(e.work.file("a.wav").c_str(), e.work.file("hard.wav").c_str()), 0);
+  const std::string original = readFile(e.work.file("a.wav"));
+  for (const std::string& out : std::vector<std::string>{"a.wav", "./a.wav", e.work.file("a.wav"),
+                                                         "soft.wav", "hard.wav"}) {
+    ToolResult r = e.run({"--clicks", out, "a.wav"});
+    EXPECT_EQ(r.status, 2) << out << ": " << r.err;
+    EXPECT_NE(r.err.find("is the input a.wav"), std::string::npos) << r.err;
+  }
+  ToolResult piped = runTool(e.with({"--clicks", "hard.wav", "-"}), e.work.path(), e.env(),
+                             ToolProcess::Input::kFile, e.work.file("a.wav"));
+  EXPECT_EQ(piped.status, 2) << piped.err;
+  EXPECT_EQ(readFile(e.work.file("a.wav")), original);
+
+  writeFile(e.work.file("old.wav"), "an older click track");
+  writeFile(e.work.file("bad.wav"), "not audio");
+  ToolResult failed = e.run({"--clicks", "old.wav", "bad.wav"});
+  EXPECT_EQ(failed.status, 1) << failed.err;
+  EXPECT_EQ(readFile(e.work.file("old.wav")), "an older click track");
+  EXPECT_EQ(e.work.entries(),
+            (std::vector<std::string>{"a.wav", "bad.wav", "hard.wav", "old.wav", "soft.wav"}));
+  EXPECT_TRUE(e.tmp.entries().empty());
 }
 
 // SIGTERM in the middle of a live stream: the private directory goes too.
