@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace tesk_beat {
 
@@ -94,8 +96,15 @@ ClickWriter::ClickWriter(const std::string& path, int sample_rate, int channels,
   if (!info.format)
     throw OutputError(path_ + ": cannot write clicks (no format for " + std::to_string(channels) +
                       " channels at " + std::to_string(sample_rate) + " Hz in this container)");
+  errno = 0;
   file_ = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!file_) throw OutputError(path_ + ": cannot write clicks (" + sf_strerror(nullptr) + ")");
+  if (!file_) {
+    const int why = errno;
+    throw OutputError(path_ + ": " +
+                      (sf_error(nullptr) == SF_ERR_SYSTEM && why
+                           ? std::string(std::strerror(why))
+                           : "cannot write clicks (" + std::string(sf_strerror(nullptr)) + ")"));
+  }
   sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   // Nyquist-safe pitches: above 2 kHz for reliable beats, low for discarded ones.
   reliable_click_ = makeClick(sample_rate, std::min(2000.0, 0.4 * sample_rate), kReliableClick);
@@ -129,7 +138,12 @@ void ClickWriter::writeUpTo(int64_t end) {
         held_[(t - held_start_) * channels_ + ch] += wave[t - c.position];
   }
   for (int64_t i = 0; i < count * channels_; ++i) held_[i] = limited(held_[i]);
-  sf_writef_float(file_, held_.data(), count);
+  if (sf_writef_float(file_, held_.data(), count) != count) {
+    // A full disk or an I/O error: the system's reason when there is one.
+    const int why = errno;
+    const bool system = sf_error(file_) == SF_ERR_SYSTEM && why != 0;
+    throw OutputError(path_ + ": " + (system ? std::strerror(why) : sf_strerror(file_)));
+  }
   held_.erase(held_.begin(), held_.begin() + count * channels_);
   held_start_ += count;
   while (!clicks_.empty() &&
@@ -140,9 +154,13 @@ void ClickWriter::writeUpTo(int64_t end) {
 void ClickWriter::finish() {
   if (!file_) return;
   writeUpTo(held_start_ + int64_t(held_.size()) / channels_);
+  errno = 0;
   int err = sf_close(file_);
+  const int why = errno;
   file_ = nullptr;
-  if (err) throw OutputError(path_ + ": cannot write clicks (" + sf_error_number(err) + ")");
+  if (err)
+    throw OutputError(path_ + ": " +
+                      (err == SF_ERR_SYSTEM && why ? std::strerror(why) : sf_error_number(err)));
 }
 
 }  // namespace tesk_beat

@@ -64,6 +64,10 @@ void defaultSignals() {
 
 void complain(const std::string& m) { std::fprintf(stderr, "tesk-beat: %s\n", m.c_str()); }
 
+// A worker's exit when standard output failed (said already): the run
+// stops there, with status 4, rather than fail the same way per input.
+constexpr int kWorkerOutputFailed = 250;
+
 struct Plan {
   InputJob job;
   std::string work_dir;     // private: where the node leaves its files
@@ -106,19 +110,24 @@ bool writeAll(int fd, const char* p, size_t n) {
   return true;
 }
 
-void copyFile(const std::string& path, int fd) {
+// Copies a spooled result to `fd`; false (errno set) when a write failed.
+bool copyFile(const std::string& path, int fd) {
   int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return;
+  if (in < 0) return true;  // the worker wrote nothing
   char buf[65536];
   ssize_t n;
-  while ((n = ::read(in, buf, sizeof buf)) != 0) {
+  bool written = true;
+  while (written && (n = ::read(in, buf, sizeof buf)) != 0) {
     if (n < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    if (!writeAll(fd, buf, size_t(n))) break;
+    written = writeAll(fd, buf, size_t(n));
   }
+  const int why = errno;
   ::close(in);
+  errno = why;
+  return written;
 }
 
 [[noreturn]] void runWorker(const Plan& p, const Options& o, int data_fd, bool labelled,
@@ -141,10 +150,15 @@ void copyFile(const std::string& path, int fd) {
     std::exit(kExitSetup);
   }
   int status = trackInput(p.job, o, out, labelled, block);
-  const bool write_failed = std::ferror(out) != 0;
-  if ((std::fclose(out) != 0 || write_failed) && status == kExitOk) {
-    complain("cannot write the results of " + p.job.label + ": " + std::strerror(errno));
-    status = kExitSetup;
+  // A failed write was said already; the close can still fail on its own.
+  const bool failed = std::ferror(out) != 0;
+  const bool close_failed = std::fclose(out) != 0;
+  if (close_failed && !failed) complain(p.job.output_name + ": " + std::strerror(errno));
+  if (failed || close_failed) {
+    status = worseStatus(status, kExitSetup);
+    // A cut result file would pass for a whole one.
+    if (!p.result_path.empty() && !p.spooled) ::unlink(p.result_path.c_str());
+    if (p.result_path.empty() && status == kExitSetup) status = kWorkerOutputFailed;
   }
   status = worseStatus(status, keepLogs(p, o));
   std::exit(status);
@@ -196,6 +210,7 @@ int runInputs(const Options& o, int data_fd) {
         p.log_dir = several ? log_dir + "/" + names[i] : log_dir;
         ensureDirectory(p.log_dir, "--log-dir");
       }
+      p.job.output_name = "standard output";
       if (to_files) {
         const std::string name = names[i] + "." + resultExtension(o.format);
         p.result_path = out_dir + "/" + name;
@@ -203,12 +218,14 @@ int runInputs(const Options& o, int data_fd) {
           ensureDirectory(p.result_path.substr(0, p.result_path.rfind('/')), "--output-dir");
         std::string shown = o.output_dir;
         while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+        p.job.output_name = shown + "/" + name;
         if (shared[i])
-          complain(p.job.label + ": results in " + shown + "/" + name +
+          complain(p.job.label + ": results in " + p.job.output_name +
                    " (several inputs are named " + stemOf(o.inputs[i]) + ")");
       } else if (spool) {
         p.result_path = top + "/result-" + std::to_string(i);
         p.spooled = true;
+        p.job.output_name = p.result_path;  // held there until its turn on standard output
       }
     }
   } catch (const std::runtime_error& e) {
@@ -224,14 +241,24 @@ int runInputs(const Options& o, int data_fd) {
   std::map<pid_t, size_t> running;
   size_t next_start = 0, next_print = 0;
   int status = kExitOk;
+  // What the supervisor itself writes to standard output; the first failure
+  // is said once and makes the run's status 4.
+  bool data_failed = false;
+  auto checked = [&](bool written) {
+    if (written || data_failed) return;
+    data_failed = true;
+    complain(std::string("standard output: ") + std::strerror(errno));
+    status = worseStatus(status, kExitSetup);
+  };
   auto separator = [&](size_t i) {
-    if (json_array) writeAll(data_fd, i == 0 ? "[\n" : ",\n", 2);
+    if (json_array) checked(writeAll(data_fd, i == 0 ? "[\n" : ",\n", 2));
   };
 
-  while (next_print < n || !running.empty()) {
-    while (!g_signal && running.size() < size_t(o.jobs) && next_start < n) {
+  while ((next_print < n && !(data_failed && next_print >= next_start)) || !running.empty()) {
+    while (!g_signal && !data_failed && running.size() < size_t(o.jobs) && next_start < n) {
+      if (!plans[next_start].spooled && !to_files) separator(next_start);
+      if (data_failed) break;
       size_t i = next_start++;
-      if (!plans[i].spooled && !to_files) separator(i);
       std::fflush(nullptr);
       pid_t pid = ::fork();
       if (pid < 0) {
@@ -260,7 +287,10 @@ int runInputs(const Options& o, int data_fd) {
       Plan& p = plans[it->second];
       running.erase(it);
       p.finished = true;
-      if (WIFEXITED(st)) {
+      if (WIFEXITED(st) && WEXITSTATUS(st) == kWorkerOutputFailed) {
+        p.status = kExitSetup;
+        data_failed = true;
+      } else if (WIFEXITED(st)) {
         p.status = WEXITSTATUS(st);
       } else if (WIFSIGNALED(st) && g_signal) {
         p.status = 128 + g_signal;
@@ -277,7 +307,7 @@ int runInputs(const Options& o, int data_fd) {
       Plan& p = plans[next_print];
       if (p.spooled && !g_signal) {
         separator(next_print);
-        copyFile(p.result_path, data_fd);
+        checked(copyFile(p.result_path, data_fd));
       }
       status = worseStatus(status, p.status);
       ++next_print;
@@ -285,7 +315,7 @@ int runInputs(const Options& o, int data_fd) {
     if (g_signal && running.empty()) break;
   }
 
-  if (json_array && !g_signal && n > 0) writeAll(data_fd, "]\n", 2);
+  if (json_array && !g_signal && n > 0) checked(writeAll(data_fd, "]\n", 2));
   removeTree(top);
   if (g_signal) {
     for (const Plan& p : plans)

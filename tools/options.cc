@@ -267,8 +267,9 @@ std::string helpText(const std::string& program) {
     << "\n"
     << "Exit status: 0 all inputs tracked; 1 an input failed (missing, unreadable, not\n"
     << "audio, empty, NaN or infinite samples, unusable rate or settings); 2 usage error;\n"
-    << "3 an input was truncated (beats up to its end were reported); 4 the plug-in or an\n"
-    << "output location is unusable; 128 + signal when interrupted (130 for SIGINT).\n"
+    << "3 an input was truncated (beats up to its end were reported); 4 the plug-in is\n"
+    << "unusable, or an output cannot be written (full disk, I/O error); 128 + signal\n"
+    << "when interrupted (130 for SIGINT).\n"
     << "With several inputs the most serious status is returned and every input is\n"
     << "still processed.\n";
   return h.str();

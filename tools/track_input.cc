@@ -150,7 +150,10 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     begun = true;
   }
   if (begun) writer->end(summary);
-  std::fflush(out);
+  if (writer->error()) {
+    complain(job.output_name + ": " + std::strerror(writer->error()));
+    status = worseStatus(status, kExitSetup);
+  }
   return status;
 }
 

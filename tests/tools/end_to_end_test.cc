@@ -1,14 +1,18 @@
 // End-to-end tests through the built tesk-beat and the real plug-in.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -483,6 +487,63 @@ TEST(EndToEnd, ClickTrackMatchesTheInput) {
   }
   EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"a.wav", "b24.wav", "clicks", "clicks.flac",
                                                         "clicks.wav"}));
+}
+
+// A full disk is an output error (status 4) in one line that names the
+// path and the system's reason, and leaves no cut-off file behind.
+TEST(EndToEnd, FullDiskIsAnOutputError) {
+  Env e;
+  writePiece(e.work.file("a.wav"), makeGroove(120.0, 20.0, 44100, 2, 6),
+             SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ToolResult r = runTool(e.with({"a.wav"}), e.work.path(), e.env(), ToolProcess::Input::kNone,
+                         "", "/dev/full");
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_EQ(r.err, "tesk-beat: standard output: No space left on device\n");
+
+  // A file system of 1 MiB, filled up.
+  const std::string full = e.work.file("full");
+  ASSERT_EQ(::mkdir(full.c_str(), 0777), 0);
+  if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "mounting a tmpfs is not permitted here: " << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{full};
+  ASSERT_EQ(::mkdir((full + "/out").c_str(), 0777), 0);
+  ASSERT_EQ(::mkdir((full + "/logs").c_str(), 0777), 0);
+  auto fill = [&](const std::string& name, size_t limit) {
+    std::FILE* filler = std::fopen((full + "/" + name).c_str(), "w");
+    ASSERT_NE(filler, nullptr);
+    std::string block(4096, 'x');
+    for (size_t n = 0; n < limit && std::fwrite(block.data(), 1, block.size(), filler) == block.size();
+         n += block.size()) {
+    }
+    std::fclose(filler);
+  };
+  fill("spare", 64 * 1024);
+  fill("filler", SIZE_MAX);
+  struct Case {
+    std::vector<std::string> args;
+    std::string named;
+    bool room;  // 64 KiB free: the click track fails after its first writes
+  } cases[] = {
+      {{"--clicks", full + "/c.wav", "a.wav"}, full + "/c.wav: ", true},
+      {{"--clicks", full + "/c.flac", "a.wav"}, full + "/c.flac: ", true},
+      {{"--clicks", full + "/c.wav", "a.wav"}, full + "/c.wav: ", false},
+      {{"-o", full + "/out", "a.wav"}, full + "/out/a.beats: ", false},
+      {{"--log-dir", full + "/logs", "a.wav"}, full + "/logs/bt_pellanbt.dat: ", false},
+  };
+  for (const auto& c : cases) {
+    if (c.room) ::unlink((full + "/spare").c_str());
+    r = e.run(c.args);
+    EXPECT_EQ(r.status, 4) << c.named << r.err;
+    EXPECT_EQ(r.err, "tesk-beat: " + c.named + "No space left on device\n");
+    if (c.room) fill("spare", SIZE_MAX);
+  }
+  EXPECT_EQ(listDirectory(full), (std::vector<std::string>{"filler", "logs", "out", "spare"}));
+  EXPECT_TRUE(listDirectory(full + "/out").empty());
+  EXPECT_TRUE(listDirectory(full + "/logs").empty());
+  EXPECT_TRUE(e.tmp.entries().empty());
 }
 
 // The click track never destroys an input, however it names it, and a run

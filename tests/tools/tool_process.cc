@@ -43,7 +43,7 @@ std::vector<std::string> ToolResult::lines() const {
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::string& cwd,
                          const std::vector<std::string>& env, Input input,
-                         const std::string& input_file) {
+                         const std::string& input_file, const std::string& output_file) {
   ::signal(SIGPIPE, SIG_IGN);
   char err_template[] = "/tmp/tesk-beat-test-err.XXXXXX";
   int err_fd = ::mkstemp(err_template);
@@ -62,7 +62,10 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::string
     else in = ::open("/dev/null", O_RDONLY);
     if (in < 0) _exit(126);
     ::dup2(in, 0);
-    ::dup2(out_pipe[1], 1);
+    int out = output_file.empty() ? out_pipe[1]
+                                  : ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (out < 0) _exit(126);
+    ::dup2(out, 1);
     ::dup2(err_fd, 2);
     for (int fd = 3; fd < 256; ++fd) ::close(fd);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) _exit(126);
@@ -164,8 +167,8 @@ ToolResult ToolProcess::finish() {
 
 ToolResult runTool(const std::vector<std::string>& args, const std::string& cwd,
                    const std::vector<std::string>& env, ToolProcess::Input input,
-                   const std::string& input_file) {
-  ToolProcess p(args, cwd, env, input, input_file);
+                   const std::string& input_file, const std::string& output_file) {
+  ToolProcess p(args, cwd, env, input, input_file, output_file);
   return p.finish();
 }
 

@@ -24,9 +24,10 @@ struct ToolResult {
 class ToolProcess {
  public:
   enum class Input { kNone, kFile, kPipe };
+  // `output_file`: standard output goes there instead of being captured.
   ToolProcess(const std::vector<std::string>& args, const std::string& cwd,
               const std::vector<std::string>& env = {}, Input input = Input::kNone,
-              const std::string& input_file = "");
+              const std::string& input_file = "", const std::string& output_file = "");
   ~ToolProcess();
 
   void write(const void* data, size_t size);  // to the stdin pipe
@@ -50,7 +51,7 @@ class ToolProcess {
 ToolResult runTool(const std::vector<std::string>& args, const std::string& cwd,
                    const std::vector<std::string>& env = {},
                    ToolProcess::Input input = ToolProcess::Input::kNone,
-                   const std::string& input_file = "");
+                   const std::string& input_file = "", const std::string& output_file = "");
 
 // A fresh directory under the system temporary directory, removed by the
 // destructor.
