@@ -38,8 +38,8 @@ struct Options {
   double compress = 10.0;  // gamma of log(1 + gamma*|X|); 0 = linear spectrum
   double offset = 0.0;     // seconds added to every reported beat time
   bool reliable_only = false;
-  // Beats announced after a second of input below this level (dBFS) are not
-  // reported: the node announces beats in silence. 0 = report them.
+  // Beats after a second of input below this level (dBFS, the channel mean)
+  // are not reported: the node announces beats in silence. 0 = report them.
   double silence_gate = -60.0;
 
   std::optional<RawFormat> raw;

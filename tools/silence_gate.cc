@@ -1,23 +1,39 @@
 #include "silence_gate.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tesk_beat {
 
-SilenceGate::SilenceGate(double level_dbfs, int64_t hold_frames)
+SilenceGate::SilenceGate(double level_dbfs, int64_t hold, int64_t block)
     : enabled_(level_dbfs > -200.0 && level_dbfs < 0.0),
       power_floor_(std::pow(10.0, level_dbfs / 10.0)),
-      hold_(hold_frames) {}
+      hold_(hold),
+      block_(std::max<int64_t>(block, 1)) {}
 
-void SilenceGate::frame(int64_t frame, const float* samples, int64_t count) {
-  if (!enabled_ || count <= 0) return;
-  double sum = 0.0;
-  for (int64_t i = 0; i < count; ++i) sum += double(samples[i]) * samples[i];
-  if (sum / double(count) > power_floor_) last_loud_ = frame;
+void SilenceGate::heard(int64_t start, const float* samples, int64_t frames, int channels) {
+  if (!enabled_) return;
+  for (int64_t from = 0; from < frames; from += block_) {
+    const int64_t to = std::min(frames, from + block_);
+    double sum = 0.0;
+    for (int64_t i = from; i < to; ++i) {
+      double mean = 0.0;
+      for (int c = 0; c < channels; ++c) mean += samples[i * channels + c];
+      mean /= channels;
+      sum += mean * mean;
+    }
+    if (sum / double(to - from) > power_floor_) loud_.push_back(start + from);
+  }
+  // Beats are judged up to a window behind the newest samples: keep what
+  // the hold can still reach from there.
+  while (loud_.size() > 1 && loud_[1] < start - 2 * hold_) loud_.pop_front();
 }
 
-bool SilenceGate::silent(int64_t frame) const {
-  return enabled_ && (last_loud_ < 0 || frame - last_loud_ > hold_);
+bool SilenceGate::silentAt(int64_t at) const {
+  if (!enabled_) return false;
+  for (auto it = loud_.rbegin(); it != loud_.rend(); ++it)
+    if (*it <= at) return at - *it > hold_;
+  return true;  // nothing heard up to `at`
 }
 
 }  // namespace tesk_beat

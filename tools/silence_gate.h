@@ -1,28 +1,35 @@
 // Tells whether the recent input was silent. The node keeps announcing
 // beats in silence, and in near-silence (dither, a noise floor) judges some
 // of them reliable, since its pattern matching does not depend on the
-// level; the tool does not report a beat when the last second of input
-// stayed below the gate level.
+// level; the tool does not report a beat when the second of input before
+// the beat's time stayed below the gate level. The time before the input
+// counts as silence, so no beat is reported before anything was heard.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 
 namespace tesk_beat {
 
 class SilenceGate {
  public:
-  // `level_dbfs` <= -200 or >= 0 disables the gate; `hold_frames`: how many
-  // frames of silence make the input silent.
-  SilenceGate(double level_dbfs, int64_t hold_frames);
-  // The samples new in frame `frame` (interleaved, all channels).
-  void frame(int64_t frame, const float* samples, int64_t count);
-  bool silent(int64_t frame) const;
+  // `level_dbfs` <= -200 or >= 0 disables the gate; `hold`: how many
+  // samples of silence make the input silent; the level is judged over
+  // blocks of `block` samples.
+  SilenceGate(double level_dbfs, int64_t hold, int64_t block);
+  // The input samples [start, start + frames), interleaved, judged by their
+  // channel mean: what the node hears (antiphase channels are silence).
+  void heard(int64_t start, const float* samples, int64_t frames, int channels);
+  // Whether the input stayed below the level in the `hold` samples up to
+  // sample `at`.
+  bool silentAt(int64_t at) const;
 
  private:
   bool enabled_;
   double power_floor_;
   int64_t hold_;
-  int64_t last_loud_ = -1;
+  int64_t block_;
+  std::deque<int64_t> loud_;  // starts of the recent loud blocks, oldest first
 };
 
 }  // namespace tesk_beat

@@ -67,7 +67,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     SampleSource& source = resampler ? static_cast<SampleSource&>(*resampler) : *input;
     Framer framer(source, settings.window, settings.advance);
     BeatNetwork network(settings, framer);
-    SilenceGate gate(o.silence_gate, int64_t(std::ceil(rate / settings.advance)));
+    SilenceGate gate(o.silence_gate, int64_t(rate), settings.advance);
     Progress progress(job.label, input->announcedFrames(), input->sampleRate(), o.progress && !o.verbose);
 
     writer->begin(info);
@@ -77,9 +77,12 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       if (clicks && !resampler) clicks->push(framer.newSamples().data(), framer.newFrames());
       ++summary.frames;
       progress.update(input->framesRead());
-      gate.frame(framer.frameIndex(), framer.newSamples().data(),
-                 framer.newFrames() * framer.channels());
-      if (!r.beat || gate.silent(framer.frameIndex())) continue;
+      // Frame k's new samples follow the previous frame's window; its beat
+      // time is the centre of its own window.
+      const int64_t k = framer.frameIndex();
+      gate.heard(k == 0 ? 0 : settings.window + (k - 1) * settings.advance,
+                 framer.newSamples().data(), framer.newFrames(), framer.channels());
+      if (!r.beat || gate.silentAt(k * settings.advance + settings.window / 2)) continue;
       BeatEvent b;
       b.frame = framer.frameIndex();
       b.time = (double(b.frame) * settings.advance + settings.window / 2.0) / rate + o.offset;

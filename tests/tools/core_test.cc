@@ -491,15 +491,36 @@ TEST(Resampler, KeepsTimeAndShowsTheOriginal) {
 TEST(SilenceGate, SilentAfterTheHoldAndOffWhenDisabled) {
   const std::vector<float> loud(160, 0.01f);     // -40 dBFS
   const std::vector<float> quiet(160, 0.0005f);  // -66 dBFS
-  SilenceGate gate(-60.0, 100);
-  EXPECT_TRUE(gate.silent(0));  // nothing heard yet
-  gate.frame(0, loud.data(), 160);
-  EXPECT_FALSE(gate.silent(0));
-  for (int k = 1; k <= 101; ++k) gate.frame(k, quiet.data(), 160);
-  EXPECT_FALSE(gate.silent(100));
-  EXPECT_TRUE(gate.silent(101));
-  gate.frame(102, loud.data(), 160);
-  EXPECT_FALSE(gate.silent(102));
-  SilenceGate off(0.0, 100);
-  EXPECT_FALSE(off.silent(5000));
+  SilenceGate gate(-60.0, 16000, 160);
+  EXPECT_TRUE(gate.silentAt(0));  // nothing heard yet
+  gate.heard(0, loud.data(), 160, 1);
+  EXPECT_FALSE(gate.silentAt(0));
+  for (int k = 1; k <= 101; ++k) gate.heard(160 * k, quiet.data(), 160, 1);
+  EXPECT_FALSE(gate.silentAt(16000));
+  EXPECT_TRUE(gate.silentAt(16001));
+  gate.heard(160 * 102, loud.data(), 160, 1);
+  EXPECT_FALSE(gate.silentAt(160 * 102));
+  SilenceGate off(0.0, 16000, 160);
+  EXPECT_FALSE(off.silentAt(5000));
+}
+
+// The gate hears what the node hears: the channel mean, from the start of
+// the input, a beat's time counting and not the samples after it.
+TEST(SilenceGate, HearsTheChannelMeanFromTheStart) {
+  std::vector<float> antiphase(2 * 512), inphase(2 * 512);
+  for (int i = 0; i < 512; ++i) {
+    antiphase[2 * i] = inphase[2 * i] = inphase[2 * i + 1] = 0.5f;
+    antiphase[2 * i + 1] = -0.5f;
+  }
+  SilenceGate gate(-60.0, 16000, 160);
+  gate.heard(0, antiphase.data(), 512, 2);
+  EXPECT_TRUE(gate.silentAt(511));
+  // Sound from sample 1000 on: not heard at sample 900, heard at 1000.
+  std::vector<float> quiet(2 * 488, 0.0f);
+  gate.heard(512, quiet.data(), 488, 2);
+  gate.heard(1000, inphase.data(), 160, 2);
+  EXPECT_TRUE(gate.silentAt(900));
+  EXPECT_FALSE(gate.silentAt(1000));
+  EXPECT_FALSE(gate.silentAt(17000));
+  EXPECT_TRUE(gate.silentAt(17001));
 }

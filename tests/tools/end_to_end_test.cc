@@ -450,6 +450,23 @@ TEST(EndToEnd, NoBeatsInSilence) {
   ToolResult ungated = e.run({"--no-silence-gate", "silence.wav"});
   EXPECT_EQ(ungated.status, 0);
   EXPECT_FALSE(ungated.out.empty());  // what the gate is there for
+
+  // Nothing before the music starts, and stereo in antiphase is silence to
+  // the node, which hears the channel mean.
+  Piece late = p;
+  late.samples.insert(late.samples.begin(), size_t(3 * 16000), 0.0f);
+  writePiece(e.work.file("late.wav"), late, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  r = e.run({"late.wav"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  times = parseTimes(r.lines());
+  ASSERT_FALSE(times.empty());
+  EXPECT_GE(times.front(), 3.0) << r.out;
+  Piece antiphase = makeGroove(120.0, 12.0, 16000, 2, 12);
+  for (size_t i = 0; i < antiphase.samples.size(); i += 2) antiphase.samples[i + 1] = -antiphase.samples[i];
+  writePiece(e.work.file("antiphase.wav"), antiphase, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  r = e.run({"antiphase.wav"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
 }
 
 TEST(EndToEnd, ClickTrackMatchesTheInput) {
