@@ -78,6 +78,27 @@ std::string framingProblem(const Options& o, int rate, const std::string& rate_n
   return why.str();
 }
 
+std::string describeSettings(const TrackerSettings& s, int input_rate) {
+  const double fps = double(s.sample_rate) / double(s.advance);
+  // As the node derives them: the shortest from MAX_BPM - 1, the range
+  // ending one frame before the period of MIN_BPM.
+  const int shortest = int(std::ceil(fps * 60.0 / double(s.max_bpm - 1)));
+  const int longest = int(std::ceil(fps * 60.0 / double(s.min_bpm))) - 1;
+  std::ostringstream d;
+  d.setf(std::ios::fixed);
+  d.precision(1);
+  d << "analysis rate " << s.sample_rate << " Hz";
+  if (input_rate != s.sample_rate) d << " (input " << input_rate << " Hz, resampled)";
+  d << ", window " << s.window << " samples (" << 1000.0 * s.window / s.sample_rate
+    << " ms), advance " << s.advance << " samples (" << 1000.0 * s.advance / s.sample_rate
+    << " ms, " << fps << " frames/s), beat intervals " << shortest << " to " << longest
+    << " frames (" << 60.0 * fps / shortest << " to " << 60.0 * fps / longest
+    << " BPM), threshold " << s.threshold << ", compression ";
+  if (s.compress > 0.0) d << "log(1 + " << s.compress << "*|X|)";
+  else d << "none (linear spectrum)";
+  return d.str();
+}
+
 TrackerSettings trackerSettings(const Options& o, int rate, int channels,
                                 const std::string& input) {
   auto fail = [&](const std::string& why) { throw InputError(input + ": " + why); };

@@ -20,6 +20,10 @@ int fftFriendlySize(int n);
 std::string framingProblem(const Options& o, int rate, const std::string& rate_name,
                            TrackerSettings* chosen = nullptr);
 
+// The settings the node runs with, in one line: analysis rate, window,
+// advance, the interval range in frames and BPM, threshold, compression.
+std::string describeSettings(const TrackerSettings& s, int input_rate);
+
 // Window (about 32 ms) and advance (about 10 ms) at `sample_rate` unless
 // given; checks the tempo range against the frame rate. Throws InputError
 // naming `input`, the rate or the option at fault.

@@ -50,6 +50,8 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     info.advance = settings.advance;
     const double rate = analysis_rate;
     const double input_rate = input->sampleRate();
+    // Before the node's own console lines, which follow.
+    if (o.verbose) complain(job.label + ": " + describeSettings(settings, input->sampleRate()));
 
     if (!job.clicks_path.empty()) {
       // Beats fall at most a window (plus the offset) behind the newest

@@ -156,6 +156,17 @@ TEST(Settings, WindowAndAdvanceFollowTheRate) {
   EXPECT_EQ(s.advance, 256);
 }
 
+TEST(Settings, DescribedAsTheNodeRunsWithThem) {
+  TrackerSettings s = trackerSettings(Options(), 16000, 2, "x");
+  EXPECT_EQ(describeSettings(s, 44100),
+            "analysis rate 16000 Hz (input 44100 Hz, resampled), window 512 samples (32.0 ms), "
+            "advance 160 samples (10.0 ms, 100.0 frames/s), beat intervals 38 to 75 frames (157.9 "
+            "to 80.0 BPM), threshold 0.5, compression log(1 + 10.0*|X|)");
+  s.compress = 0.0;
+  EXPECT_NE(describeSettings(s, 16000).find("16000 Hz, window"), std::string::npos);
+  EXPECT_NE(describeSettings(s, 16000).find("compression none"), std::string::npos);
+}
+
 TEST(Settings, RejectsWhatTheNodeCannotUse) {
   Options o;
   auto message = [&](int rate, int channels) -> std::string {

@@ -375,6 +375,9 @@ TEST(EndToEnd, StandardOutputCarriesOnlyData) {
   ASSERT_EQ(verbose.status, 0);
   EXPECT_EQ(quiet.out, verbose.out);
   EXPECT_TRUE(quiet.err.empty()) << quiet.err;
+  // The settings used come first, then the node's console lines.
+  EXPECT_EQ(verbose.err.rfind("tesk-beat: a.wav: analysis rate 16000 Hz, window 512 samples", 0),
+            0u) << verbose.err;
   EXPECT_NE(verbose.err.find("BeatTracker::BeatTracker"), std::string::npos);
   for (const auto& line : quiet.lines()) EXPECT_NO_THROW(std::stod(line)) << line;
 
