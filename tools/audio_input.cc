@@ -9,6 +9,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "stdin_spool.h"
+
 namespace tesk_beat {
 
 namespace {
@@ -95,12 +97,15 @@ AudioInput::AudioInput(const std::string& path, const RawFormat* raw, const std:
       info_.channels = raw->channels;
       info_.format = SF_FORMAT_RAW | rawSubformat(raw->sample_format) | SF_ENDIAN_LITTLE;
     }
-    file_ = sf_open_fd(STDIN_FILENO, SFM_READ, &info_, 0);
+    const int spooled = raw ? -1 : spoolStandardInputIfNeeded(name_, nullptr);
+    file_ = spooled >= 0 ? sf_open_fd(spooled, SFM_READ, &info_, SF_TRUE)
+                         : sf_open_fd(STDIN_FILENO, SFM_READ, &info_, 0);
     if (!file_)
       throw InputError(name_ + ": " +
                        (raw ? std::string("cannot read raw audio: ")
                             : std::string("not a readable audio stream (standard input takes a WAV "
-                                          "stream, or raw PCM with --raw): ")) +
+                                          "stream, raw PCM with --raw, or on a pipe any format "
+                                          "libsndfile reads): ")) +
                        sf_strerror(nullptr));
   } else {
     struct stat st {};
