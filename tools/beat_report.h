@@ -34,6 +34,7 @@ struct Summary {
   double duration = 0.0;      // seconds of input read
   int64_t frames = 0;
   bool truncated = false;
+  bool interrupted = false;  // stopped by a signal before the input's end
   std::string error;  // empty on success
 };
 

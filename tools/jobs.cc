@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "exit_status.h"
+#include "interruption.h"
 #include "track_input.h"
 #include "work_dir.h"
 #include "writers.h"
@@ -55,12 +59,8 @@ void catchSignals() {
   for (int s : kSignals) sigaction(s, &sa, nullptr);
 }
 
-void defaultSignals() {
-  struct sigaction sa {};
-  sa.sa_handler = SIG_DFL;
-  sigemptyset(&sa.sa_mask);
-  for (int s : kSignals) sigaction(s, &sa, nullptr);
-}
+// The signal mask before the supervisor blocks the signals around fork().
+sigset_t g_unblocked;
 
 void complain(const std::string& m) { std::fprintf(stderr, "tesk-beat: %s\n", m.c_str()); }
 
@@ -74,7 +74,9 @@ struct Plan {
   std::string log_dir;      // --log-dir (or its subdirectory for this input), or empty
   std::string result_path;  // --output-dir file, or spool, or empty (direct)
   bool spooled = false;
+  bool started = false;
   bool finished = false;
+  bool killed = false;  // stopped by a signal before it could end its results
   int status = kExitOk;
 };
 
@@ -130,9 +132,45 @@ bool copyFile(const std::string& path, int fd) {
   return written;
 }
 
+const char* signalName(int sig) {
+  switch (sig) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "a signal";
+  }
+}
+
+// The JSON object of an input that an interruption kept from starting.
+bool writeInterruptedBlock(const Plan& p, const Options& o, int fd) {
+  const int copy = ::dup(fd);
+  std::FILE* out = copy >= 0 ? ::fdopen(copy, "w") : nullptr;
+  if (!out) return false;
+  auto writer = makeWriter(o.format, out, false);
+  StreamInfo info;
+  info.input = p.job.path == "-" ? "-" : p.job.label;
+  Summary summary;
+  summary.interrupted = true;
+  writer->begin(info);
+  writer->end(summary);
+  const int failure = writer->error();
+  const bool closed = std::fclose(out) == 0;
+  if (failure) errno = failure;
+  return !failure && closed;
+}
+
+// Runs in the forked worker with SIGINT, SIGTERM and SIGHUP blocked, until
+// its own handlers are in place.
 [[noreturn]] void runWorker(const Plan& p, const Options& o, int data_fd, bool labelled,
-                            bool block) {
-  defaultSignals();
+                            bool block, pid_t supervisor, const std::string& top) {
+  struct stat in {};
+  catchInterruptions(p.job.path == "-" &&
+                     !(::fstat(STDIN_FILENO, &in) == 0 && S_ISREG(in.st_mode)));
+  // Stop with the supervisor, also when it is killed outright: it cannot
+  // stop the worker nor remove the private directory then.
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (::getppid() != supervisor) ::kill(::getpid(), SIGTERM);
+  ::sigprocmask(SIG_SETMASK, &g_unblocked, nullptr);
   if (::chdir(p.work_dir.c_str()) != 0) {
     complain(p.work_dir + ": " + std::strerror(errno));
     std::exit(kExitSetup);
@@ -161,6 +199,14 @@ bool copyFile(const std::string& path, int fd) {
     if (p.result_path.empty() && status == kExitSetup) status = kWorkerOutputFailed;
   }
   status = worseStatus(status, keepLogs(p, o));
+  restoreStandardInput();
+  removeTree(p.work_dir);
+  if (::getppid() != supervisor) {
+    // Orphaned: nobody else will clean up. The last worker removes the
+    // private directory.
+    if (p.spooled) ::unlink(p.result_path.c_str());
+    ::rmdir(top.c_str());
+  }
   std::exit(status);
 }
 
@@ -240,6 +286,10 @@ int runInputs(const Options& o, int data_fd) {
   std::fflush(nullptr);
   std::map<pid_t, size_t> running;
   size_t next_start = 0, next_print = 0;
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point stop_deadline{};
+  bool ended = false;  // the output ends with an interrupted input's block
+  const pid_t supervisor = ::getpid();
   int status = kExitOk;
   // What the supervisor itself writes to standard output; the first failure
   // is said once and makes the run's status 4.
@@ -260,23 +310,42 @@ int runInputs(const Options& o, int data_fd) {
       if (data_failed) break;
       size_t i = next_start++;
       std::fflush(nullptr);
+      sigset_t blocked;
+      sigemptyset(&blocked);
+      for (int sig : kSignals) sigaddset(&blocked, sig);
+      ::sigprocmask(SIG_BLOCK, &blocked, &g_unblocked);
       pid_t pid = ::fork();
+      if (pid == 0) runWorker(plans[i], o, data_fd, labelled, several, supervisor, top);
+      const int fork_error = errno;
+      if (pid > 0) {
+        running[pid] = i;
+        registerWorker(pid, 0);
+        plans[i].started = true;
+      }
+      ::sigprocmask(SIG_SETMASK, &g_unblocked, nullptr);
       if (pid < 0) {
-        complain(std::string("cannot start a worker: ") + std::strerror(errno));
+        complain(std::string("cannot start a worker: ") + std::strerror(fork_error));
         plans[i].finished = true;
         plans[i].status = kExitSetup;
         continue;
       }
-      if (pid == 0) runWorker(plans[i], o, data_fd, labelled, several);
-      running[pid] = i;
-      registerWorker(pid, 0);
       if (g_signal) ::kill(pid, SIGTERM);
     }
     if (running.empty()) {
       if (g_signal) break;
     } else {
       int st = 0;
-      pid_t pid = ::waitpid(-1, &st, 0);
+      pid_t pid = ::waitpid(-1, &st, g_signal ? WNOHANG : 0);
+      if (pid == 0) {
+        // Interrupted: the workers end their results and stop; one that
+        // has not within a few seconds (blocked writing, say) is killed.
+        if (stop_deadline.time_since_epoch().count() == 0)
+          stop_deadline = Clock::now() + std::chrono::seconds(5);
+        if (Clock::now() > stop_deadline)
+          for (const auto& r : running) ::kill(r.first, SIGKILL);
+        ::usleep(20000);
+        continue;
+      }
       if (pid < 0) {
         if (errno == EINTR) continue;
         break;
@@ -294,6 +363,7 @@ int runInputs(const Options& o, int data_fd) {
         p.status = WEXITSTATUS(st);
       } else if (WIFSIGNALED(st) && g_signal) {
         p.status = 128 + g_signal;
+        p.killed = true;
       } else if (WIFSIGNALED(st) && WTERMSIG(st) == SIGPIPE) {
         p.status = 128 + SIGPIPE;  // the reader went away: quiet, as any filter
       } else {
@@ -303,19 +373,35 @@ int runInputs(const Options& o, int data_fd) {
         if (!p.job.clicks_temp.empty()) std::remove(p.job.clicks_temp.c_str());
       }
     }
-    while (next_print < n && plans[next_print].finished) {
+    // In input order; after an interrupted input nothing more is shown.
+    while (next_print < n && plans[next_print].finished && !ended) {
       Plan& p = plans[next_print];
-      if (p.spooled && !g_signal) {
+      // A killed worker's JSON stops inside its object: left out.
+      if (p.spooled && !(p.killed && o.format == OutputFormat::kJson)) {
         separator(next_print);
         checked(copyFile(p.result_path, data_fd));
       }
       status = worseStatus(status, p.status);
+      ended = p.status >= 128 && !p.killed;  // its block says it was interrupted
       ++next_print;
     }
     if (g_signal && running.empty()) break;
   }
 
-  if (json_array && !g_signal && n > 0) checked(writeAll(data_fd, "]\n", 2));
+  if (g_signal) {
+    complain(std::string("interrupted by ") + signalName(g_signal) + "; the results are incomplete");
+    // No block says so yet: the input next in line never started, or its
+    // worker had to be killed.
+    if (!ended && !to_files && next_print < n) {
+      if (o.format != OutputFormat::kJson) {
+        checked(writeAll(data_fd, "# interrupted\n", 14));
+      } else if (!plans[next_print].started) {
+        separator(next_print);
+        checked(writeInterruptedBlock(plans[next_print], o, data_fd));
+      }
+    }
+  }
+  if (json_array && n > 0) checked(writeAll(data_fd, "]\n", 2));
   removeTree(top);
   if (g_signal) {
     for (const Plan& p : plans)

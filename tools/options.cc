@@ -274,7 +274,8 @@ std::string helpText(const std::string& program) {
     << "audio, empty, NaN or infinite samples, unusable rate or settings); 2 usage error;\n"
     << "3 an input was truncated (beats up to its end were reported); 4 the plug-in is\n"
     << "unusable, or an output cannot be written (full disk, I/O error); 128 + signal\n"
-    << "when interrupted (130 for SIGINT).\n"
+    << "when interrupted (130 for SIGINT): plain and csv output then end with\n"
+    << "\"# interrupted\", JSON with \"error\": \"interrupted\" in the unfinished input.\n"
     << "With several inputs the most serious status is returned and every input is\n"
     << "still processed.\n";
   return h.str();

@@ -12,6 +12,7 @@
 #include "click_writer.h"
 #include "exit_status.h"
 #include "framer.h"
+#include "interruption.h"
 #include "network.h"
 #include "progress.h"
 #include "resampler.h"
@@ -24,6 +25,8 @@ namespace tesk_beat {
 namespace {
 
 void complain(const std::string& message) { std::fprintf(stderr, "tesk-beat: %s\n", message.c_str()); }
+
+struct Interrupted {};
 
 }  // namespace
 
@@ -75,7 +78,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     writer->begin(info);
     begun = true;
     FrameResult r;
-    while (network.step(r)) {
+    while (!interruption() && network.step(r)) {
       if (clicks && !resampler) clicks->push(framer.newSamples().data(), framer.newFrames());
       ++summary.frames;
       progress.update(input->framesRead());
@@ -108,6 +111,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     }
     progress.clear();
     summary.duration = double(input->framesRead()) / input_rate;
+    if (interruption()) throw Interrupted();
     if (input->framesRead() == 0) throw InputError(job.label + ": contains no audio samples");
     if (input->truncated()) {
       summary.truncated = true;
@@ -125,6 +129,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       if (std::rename(job.clicks_temp.c_str(), job.clicks_path.c_str()) != 0)
         throw OutputError(job.clicks_name + ": cannot write clicks (" + std::strerror(errno) + ")");
     }
+  } catch (const Interrupted&) {
   } catch (const InputError& e) {
     summary.error = e.what();
     status = kExitInputFailed;
@@ -141,8 +146,14 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     summary.error = job.label + ": out of memory";
     status = kExitInputFailed;
   }
-  if (!summary.error.empty()) {
-    complain(summary.error);
+  if (interruption()) {
+    // Whatever failed after the signal failed because of it.
+    summary.error.clear();
+    summary.interrupted = true;
+    status = 128 + interruption();
+  }
+  if (!summary.error.empty()) complain(summary.error);
+  if (!summary.error.empty() || summary.interrupted) {
     clicks.reset();
     if (!job.clicks_temp.empty()) std::remove(job.clicks_temp.c_str());
   }
@@ -155,7 +166,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     begun = true;
   }
   if (begun) writer->end(summary);
-  if (writer->error()) {
+  if (writer->error() && !interruption()) {
     complain(job.output_name + ": " + std::strerror(writer->error()));
     status = worseStatus(status, kExitSetup);
   }

@@ -62,7 +62,9 @@ class PlainWriter : public BeatWriter {
   void end(const Summary& s) override {
     if (s.truncated) std::fprintf(out_, "# truncated: input ended after %.3f s\n", s.duration);
     if (!s.error.empty()) std::fprintf(out_, "# error: %s\n", s.error.c_str());
-    if (labelled_) std::fprintf(out_, "\n");
+    // An interrupted block is the last: "# interrupted" ends the output.
+    if (s.interrupted) std::fprintf(out_, "# interrupted\n");
+    else if (labelled_) std::fprintf(out_, "\n");
     flush();
   }
 
@@ -95,7 +97,8 @@ class CsvWriter : public BeatWriter {
     else std::fprintf(out_, "none\n");
     std::fprintf(out_, "# duration: %.3f s%s\n", s.duration, s.truncated ? " (truncated)" : "");
     if (!s.error.empty()) std::fprintf(out_, "# error: %s\n", s.error.c_str());
-    if (labelled_) std::fprintf(out_, "\n");
+    if (s.interrupted) std::fprintf(out_, "# interrupted\n");
+    else if (labelled_) std::fprintf(out_, "\n");
     flush();
   }
 
@@ -155,6 +158,7 @@ class JsonWriter : public BeatWriter {
     std::fprintf(out_, ", \"duration\": %.3f, \"frames\": %lld, \"truncated\": %s}", s.duration,
                  (long long)s.frames, s.truncated ? "true" : "false");
     if (!s.error.empty()) std::fprintf(out_, ",\n \"error\": %s", jsonString(s.error).c_str());
+    else if (s.interrupted) std::fprintf(out_, ",\n \"error\": \"interrupted\"");
     std::fprintf(out_, "}\n");
     flush();
   }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -604,20 +605,53 @@ TEST(EndToEnd, ClickTrackNeverOverwritesAnInput) {
   EXPECT_TRUE(e.tmp.entries().empty());
 }
 
-// SIGTERM in the middle of a live stream: the private directory goes too.
+// A signal in the middle of a live stream: the output ends so that a reader
+// can tell it from a complete one, standard error says so, and the private
+// directory goes too, also when the supervisor is killed outright (its
+// worker stops with it and cleans up).
 TEST(EndToEnd, TerminatedStreamCleansUp) {
   Env e;
   Piece p = makeGroove(120.0, 20.0, 16000, 1, 8);
   writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("b.wav"), makeGroove(100.0, 8.0, 16000, 1, 9),
+             SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   std::string bytes = readFile(e.work.file("a.wav"));
-  ToolProcess tool(e.with({"-"}), e.work.path(), e.env(), ToolProcess::Input::kPipe);
-  tool.write(bytes.data(), bytes.size() / 2);
-  std::string line;
-  ASSERT_TRUE(tool.readLine(line, 120.0));
-  EXPECT_FALSE(e.tmp.entries().empty());  // the private directory exists now
-  tool.signal(SIGTERM);
-  ToolResult r = tool.finish();
-  EXPECT_EQ(r.status, 128 + SIGTERM);
-  EXPECT_TRUE(e.tmp.entries().empty());
-  EXPECT_EQ(e.work.entries(), std::vector<std::string>{"a.wav"});
+  struct Case {
+    int sig;
+    std::vector<std::string> args;
+    std::string running;  // the line that shows standard input is being tracked
+  } cases[] = {
+      {SIGTERM, {"-"}, "0."},
+      {SIGINT, {"--format", "json", "b.wav", "-"}, "{\"input\": \"-\""},
+      {SIGHUP, {"--format", "csv", "-j2", "b.wav", "-"}, "# duration"},  // b.wav is done
+      {SIGKILL, {"-"}, "0."},
+  };
+  for (const auto& c : cases) {
+    const std::string what = std::to_string(c.sig) + " " + c.args[0];
+    ToolProcess tool(e.with(c.args), e.work.path(), e.env(), ToolProcess::Input::kPipe);
+    tool.write(bytes.data(), bytes.size() / 2);
+    std::string line;
+    bool running = false;
+    while (!running && tool.readLine(line, 120.0)) running = line.rfind(c.running, 0) == 0;
+    ASSERT_TRUE(running) << what;
+    EXPECT_FALSE(e.tmp.entries().empty());  // the private directory exists now
+    tool.signal(c.sig);
+    // The worker ends its results and stops, with the supervisor or without it.
+    ASSERT_TRUE(tool.waitForOutputEnd(30.0)) << what;
+    ToolResult r = tool.finish();
+    EXPECT_EQ(r.status, 128 + c.sig) << what;
+    EXPECT_TRUE(e.tmp.entries().empty()) << what;
+    EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"a.wav", "b.wav"})) << what;
+    if (c.sig == SIGKILL) {
+      EXPECT_EQ(r.out.substr(r.out.size() - 14), "# interrupted\n") << what << r.out;
+      continue;
+    }
+    EXPECT_NE(r.err.find("interrupted by SIG"), std::string::npos) << what << r.err;
+    if (c.args.size() > 1 && c.args[1] == "json") {
+      EXPECT_TRUE(isJsonDocument(r.out)) << r.out;
+      EXPECT_EQ(r.out.find("\"error\""), r.out.rfind("\"error\": \"interrupted\"}")) << r.out;
+    } else {
+      EXPECT_EQ(r.out.substr(r.out.size() - 14), "# interrupted\n") << what << r.out;
+    }
+  }
 }

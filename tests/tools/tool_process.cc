@@ -138,6 +138,25 @@ bool ToolProcess::readLine(std::string& line, double limit_seconds) {
   }
 }
 
+bool ToolProcess::waitForOutputEnd(double limit_seconds) {
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(int64_t(limit_seconds * 1000));
+  while (out_fd_ >= 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return false;
+    pollfd p{out_fd_, POLLIN, 0};
+    if (::poll(&p, 1, int(left)) <= 0) continue;
+    char buf[4096];
+    ssize_t n = ::read(out_fd_, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return true;
+    pending_.append(buf, size_t(n));
+    all_out_.append(buf, size_t(n));
+  }
+  return true;
+}
+
 void ToolProcess::signal(int sig) {
   if (pid_ > 0) ::kill(pid_, sig);
 }

@@ -36,6 +36,9 @@ class ToolProcess {
   // false if the output ended or the limit passed first.
   bool readLine(std::string& line, double limit_seconds);
   void signal(int sig);
+  // Reads standard output until it ends (every process holding it has
+  // closed it); false if that takes longer than `limit_seconds`.
+  bool waitForOutputEnd(double limit_seconds);
   ToolResult finish();  // closes input, reads everything, waits
   pid_t pid() const { return pid_; }
 
