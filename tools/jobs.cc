@@ -20,6 +20,8 @@
 
 #include "exit_status.h"
 #include "interruption.h"
+#include "messages.h"
+#include "progress.h"
 #include "track_input.h"
 #include "work_dir.h"
 #include "writers.h"
@@ -61,8 +63,6 @@ void catchSignals() {
 
 // The signal mask before the supervisor blocks the signals around fork().
 sigset_t g_unblocked;
-
-void complain(const std::string& m) { std::fprintf(stderr, "tesk-beat: %s\n", m.c_str()); }
 
 // A worker's exit when standard output failed (said already): the run
 // stops there, with status 4, rather than fail the same way per input.
@@ -282,6 +282,12 @@ int runInputs(const Options& o, int data_fd) {
     return kExitSetup;
   }
 
+  ProgressBar bar(n, o.progress && !o.verbose, data_fd);
+  for (size_t i = 0; i < n; ++i) plans[i].job.progress = bar.slot(i);
+  std::string bar_label = n == 1 ? plans[0].job.label : "";
+  bar_label = bar_label.substr(bar_label.rfind('/') + 1);
+  if (bar_label.size() > 40) bar_label = "..." + bar_label.substr(bar_label.size() - 37);
+
   catchSignals();
   std::fflush(nullptr);
   std::map<pid_t, size_t> running;
@@ -335,7 +341,12 @@ int runInputs(const Options& o, int data_fd) {
       if (g_signal) break;
     } else {
       int st = 0;
-      pid_t pid = ::waitpid(-1, &st, g_signal ? WNOHANG : 0);
+      pid_t pid = ::waitpid(-1, &st, g_signal || bar.possible() ? WNOHANG : 0);
+      if (pid == 0 && !g_signal) {
+        bar.draw(bar_label);
+        ::usleep(100000);
+        continue;
+      }
       if (pid == 0) {
         // Interrupted: the workers end their results and stop; one that
         // has not within a few seconds (blocked writing, say) is killed.
@@ -356,6 +367,7 @@ int runInputs(const Options& o, int data_fd) {
       Plan& p = plans[it->second];
       running.erase(it);
       p.finished = true;
+      if (p.job.progress) p.job.progress->finished = true;
       if (WIFEXITED(st) && WEXITSTATUS(st) == kWorkerOutputFailed) {
         p.status = kExitSetup;
         data_failed = true;
@@ -388,6 +400,7 @@ int runInputs(const Options& o, int data_fd) {
     if (g_signal && running.empty()) break;
   }
 
+  bar.clear();
   if (g_signal) {
     complain(std::string("interrupted by ") + signalName(g_signal) + "; the results are incomplete");
     // No block says so yet: the input next in line never started, or its

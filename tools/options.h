@@ -49,7 +49,7 @@ struct Options {
   std::string plugin_path;
   int jobs = 1;
   bool verbose = false;
-  bool progress = true;  // only ever shown on a terminal
+  bool progress = true;  // only ever shown on a terminal that has no beat lines
 
   bool show_help = false;
   bool show_version = false;

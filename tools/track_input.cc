@@ -13,6 +13,7 @@
 #include "exit_status.h"
 #include "framer.h"
 #include "interruption.h"
+#include "messages.h"
 #include "network.h"
 #include "progress.h"
 #include "resampler.h"
@@ -23,8 +24,6 @@
 namespace tesk_beat {
 
 namespace {
-
-void complain(const std::string& message) { std::fprintf(stderr, "tesk-beat: %s\n", message.c_str()); }
 
 struct Interrupted {};
 
@@ -73,7 +72,10 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     Framer framer(source, settings.window, settings.advance);
     BeatNetwork network(settings, framer);
     SilenceGate gate(o.silence_gate, int64_t(rate), settings.advance);
-    Progress progress(job.label, input->announcedFrames(), input->sampleRate(), o.progress && !o.verbose);
+    if (job.progress) {
+      job.progress->rate = input->sampleRate();
+      job.progress->total = input->announcedFrames();
+    }
 
     writer->begin(info);
     begun = true;
@@ -81,7 +83,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     while (!interruption() && network.step(r)) {
       if (clicks && !resampler) clicks->push(framer.newSamples().data(), framer.newFrames());
       ++summary.frames;
-      progress.update(input->framesRead());
+      if (job.progress) job.progress->done = input->framesRead();
       // Frame k's new samples follow the previous frame's window; its beat
       // time is the centre of its own window.
       const int64_t k = framer.frameIndex();
@@ -109,7 +111,6 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       writer->beat(b);
       ++summary.reported;
     }
-    progress.clear();
     summary.duration = double(input->framesRead()) / input_rate;
     if (interruption()) throw Interrupted();
     if (input->framesRead() == 0) throw InputError(job.label + ": contains no audio samples");

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "options.h"
+#include "progress.h"
 
 namespace tesk_beat {
 
@@ -15,6 +16,7 @@ struct InputJob {
   std::string clicks_path;  // final click track (absolute), or empty
   std::string clicks_name;  // the click track as the user named it, for messages
   std::string clicks_temp;  // beside it: written there first, renamed when complete
+  ProgressSlot* progress = nullptr;  // where to record how far the input has come, or null
 };
 
 // Runs in the process's current directory, where the node leaves its files.

@@ -1,6 +1,10 @@
 // End-to-end tests through the built tesk-beat and the real plug-in.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sndfile.h>
@@ -9,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -603,6 +608,121 @@ TEST(EndToEnd, ClickTrackNeverOverwritesAnInput) {
   EXPECT_EQ(e.work.entries(),
             (std::vector<std::string>{"a.wav", "bad.wav", "hard.wav", "old.wav", "soft.wav"}));
   EXPECT_TRUE(e.tmp.entries().empty());
+}
+
+namespace {
+
+// The tool with standard error, and standard output too if `shared`, on a
+// new pseudo-terminal; its standard input is a pipe.
+struct OnTerminal {
+  pid_t pid = -1;
+  int terminal = -1, input = -1;
+  std::string screen;  // everything shown so far
+
+  OnTerminal(const std::vector<std::string>& args, const std::string& cwd,
+             const std::vector<std::string>& env, bool shared) {
+    int slave = -1, in[2];
+    if (::openpty(&terminal, &slave, nullptr, nullptr, nullptr) != 0 || ::pipe(in) != 0) return;
+    pid = ::fork();
+    if (pid == 0) {
+      ::dup2(in[0], 0);
+      int out = shared ? slave : ::open("/dev/null", O_WRONLY);
+      ::dup2(out, 1);
+      ::dup2(slave, 2);
+      for (int fd = 3; fd < 256; ++fd) ::close(fd);
+      if (::chdir(cwd.c_str()) != 0) _exit(126);
+      for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> argv;
+      std::string tool = toolPath();
+      argv.push_back(const_cast<char*>(tool.c_str()));
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      _exit(127);
+    }
+    ::close(slave);
+    ::close(in[0]);
+    input = in[1];
+  }
+  ~OnTerminal() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    if (terminal >= 0) ::close(terminal);
+    if (input >= 0) ::close(input);
+  }
+  void write(const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+      ssize_t w = ::write(input, bytes.data() + done, bytes.size() - done);
+      if (w <= 0) return;
+      done += size_t(w);
+    }
+  }
+  // Reads what is shown until `seen` is on the screen or the terminal
+  // closes (false), at most `limit_seconds`.
+  bool showUntil(const std::string& seen, double limit_seconds) {
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(int64_t(limit_seconds * 1000));
+    while (seen.empty() || screen.find(seen) == std::string::npos) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now()).count();
+      pollfd p{terminal, POLLIN, 0};
+      if (left <= 0 || ::poll(&p, 1, int(left)) <= 0) return false;
+      char buf[4096];
+      ssize_t n = ::read(terminal, buf, sizeof buf);
+      if (n <= 0) return false;  // EIO: every writer has gone
+      screen.append(buf, size_t(n));
+    }
+    return true;
+  }
+  int finish(double limit_seconds) {
+    ::close(input);
+    input = -1;
+    showUntil("", limit_seconds);
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    pid = -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  }
+};
+
+}  // namespace
+
+// On a terminal the progress bar never mixes with beat lines: it is kept
+// off when standard output is the same terminal; with several inputs in
+// parallel there is one bar for the whole run.
+TEST(EndToEnd, ProgressBarOnATerminal) {
+  Env e;
+  writePiece(e.work.file("long.wav"), makeGroove(120.0, 40.0, 16000, 1, 3),
+             SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  const std::string plain = e.run({"long.wav"}).out;
+  ASSERT_FALSE(plain.empty());
+  {
+    OnTerminal t(e.with({"long.wav"}), e.work.path(), e.env(), true);
+    ASSERT_GT(t.pid, 0);
+    EXPECT_EQ(t.finish(120.0), 0) << t.screen;
+    std::string expected;  // the terminal shows each newline as CR LF
+    for (char c : plain) expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_EQ(t.screen, expected);
+  }
+  const std::string bytes = readFile(e.work.file("long.wav"));
+  OnTerminal t(e.with({"-j2", "long.wav", "-"}), e.work.path(), e.env(), false);
+  ASSERT_GT(t.pid, 0);
+  t.write(bytes.substr(0, bytes.size() / 2));
+  // Standard input is half read: the bar shows while the run goes on.
+  ASSERT_TRUE(t.showUntil(" inputs [", 120.0)) << t.screen;
+  t.write(bytes.substr(bytes.size() / 2));
+  EXPECT_EQ(t.finish(120.0), 0) << t.screen;
+  int bars = 0;
+  for (size_t at = t.screen.find('\r'); at != std::string::npos; at = t.screen.find('\r', at + 1)) {
+    std::string drawn = t.screen.substr(at + 1, t.screen.find('\r', at + 1) - at - 1);
+    if (drawn.empty() || drawn == "\033[K") continue;
+    ++bars;
+    EXPECT_EQ(drawn.find("/2 inputs ["), 1u) << drawn;
+  }
+  EXPECT_GT(bars, 0);
+  EXPECT_EQ(t.screen.substr(t.screen.size() - 4), "\r\033[K") << "the bar is cleared at the end";
 }
 
 // A signal in the middle of a live stream: the output ends so that a reader
