@@ -5,11 +5,12 @@
 
 namespace tesk_beat {
 
-SilenceGate::SilenceGate(double level_dbfs, int64_t hold, int64_t block)
+SilenceGate::SilenceGate(double level_dbfs, int64_t hold, int64_t block, int64_t settle)
     : enabled_(level_dbfs > -200.0 && level_dbfs < 0.0),
       power_floor_(std::pow(10.0, level_dbfs / 10.0)),
       hold_(hold),
-      block_(std::max<int64_t>(block, 1)) {}
+      block_(std::max<int64_t>(block, 1)),
+      settle_(settle) {}
 
 void SilenceGate::heard(int64_t start, const float* samples, int64_t frames, int channels) {
   if (!enabled_) return;
@@ -22,7 +23,10 @@ void SilenceGate::heard(int64_t start, const float* samples, int64_t frames, int
       mean /= channels;
       sum += mean * mean;
     }
-    if (sum / double(to - from) > power_floor_) loud_.push_back(start + from);
+    if (sum / double(to - from) > power_floor_) {
+      loud_.push_back(start + from);
+      if (first_loud_ < 0) first_loud_ = start + from;
+    }
   }
   // Beats are judged up to a window behind the newest samples: keep what
   // the hold can still reach from there.
@@ -31,6 +35,7 @@ void SilenceGate::heard(int64_t start, const float* samples, int64_t frames, int
 
 bool SilenceGate::silentAt(int64_t at) const {
   if (!enabled_) return false;
+  if (first_loud_ < 0 || at - first_loud_ < settle_) return true;  // not heard long enough
   for (auto it = loud_.rbegin(); it != loud_.rend(); ++it)
     if (*it <= at) return at - *it > hold_;
   return true;  // nothing heard up to `at`

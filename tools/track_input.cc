@@ -71,7 +71,9 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     SampleSource& source = resampler ? static_cast<SampleSource&>(*resampler) : *input;
     Framer framer(source, settings.window, settings.advance);
     BeatNetwork network(settings, framer);
-    SilenceGate gate(o.silence_gate, int64_t(rate), settings.advance);
+    // Beats count once a beat period of the slowest tempo has been heard.
+    SilenceGate gate(o.silence_gate, int64_t(rate), settings.advance,
+                     int64_t(std::ceil(60.0 * rate / settings.min_bpm)));
     if (job.progress) {
       job.progress->rate = input->sampleRate();
       job.progress->total = input->announcedFrames();

@@ -534,4 +534,9 @@ TEST(SilenceGate, HearsTheChannelMeanFromTheStart) {
   EXPECT_FALSE(gate.silentAt(1000));
   EXPECT_FALSE(gate.silentAt(17000));
   EXPECT_TRUE(gate.silentAt(17001));
+  // Beats count only once `settle` samples have been heard.
+  SilenceGate settling(-60.0, 16000, 160, 12000);
+  settling.heard(1000, inphase.data(), 160, 2);
+  EXPECT_TRUE(settling.silentAt(12999));
+  EXPECT_FALSE(settling.silentAt(13000));
 }

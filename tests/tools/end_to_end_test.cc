@@ -468,6 +468,17 @@ TEST(EndToEnd, NoBeatsInSilence) {
   EXPECT_EQ(ungated.status, 0);
   EXPECT_FALSE(ungated.out.empty());  // what the gate is there for
 
+  // Nothing before the node has heard a beat period of the slowest tempo:
+  // its announcements then rest on the silence its histories start with.
+  Piece clicks = p;
+  std::fill(clicks.samples.begin(), clicks.samples.end(), 0.0f);
+  for (double at : {0.5, 1.1})
+    for (int i = 0; i < 400; ++i)
+      clicks.samples[size_t(at * 16000) + i] = float(0.7 * std::exp(-i / 128.0) * std::sin(0.8 * i));
+  writePiece(e.work.file("clicks.wav"), clicks, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  r = e.run({"clicks.wav"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
   // Nothing before the music starts, and stereo in antiphase is silence to
   // the node, which hears the channel mean.
   Piece late = p;
@@ -741,10 +752,10 @@ TEST(EndToEnd, TerminatedStreamCleansUp) {
     std::vector<std::string> args;
     std::string running;  // the line that shows standard input is being tracked
   } cases[] = {
-      {SIGTERM, {"-"}, "0."},
+      {SIGTERM, {"-"}, ""},  // a beat
       {SIGINT, {"--format", "json", "b.wav", "-"}, "{\"input\": \"-\""},
       {SIGHUP, {"--format", "csv", "-j2", "b.wav", "-"}, "# duration"},  // b.wav is done
-      {SIGKILL, {"-"}, "0."},
+      {SIGKILL, {"-"}, ""},
   };
   for (const auto& c : cases) {
     const std::string what = std::to_string(c.sig) + " " + c.args[0];
