@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -163,9 +162,11 @@ bool writeInterruptedBlock(const Plan& p, const Options& o, int fd) {
 // its own handlers are in place.
 [[noreturn]] void runWorker(const Plan& p, const Options& o, int data_fd, bool labelled,
                             bool block, pid_t supervisor, const std::string& top) {
+  // Only a pipe or socket can leave a read waiting (a terminal is never
+  // made non-blocking: it is the user's shell's too).
   struct stat in {};
-  catchInterruptions(p.job.path == "-" &&
-                     !(::fstat(STDIN_FILENO, &in) == 0 && S_ISREG(in.st_mode)));
+  catchInterruptions(p.job.path == "-" && ::fstat(STDIN_FILENO, &in) == 0 &&
+                     (S_ISFIFO(in.st_mode) || S_ISSOCK(in.st_mode)));
   // Stop with the supervisor, also when it is killed outright: it cannot
   // stop the worker nor remove the private directory then.
   ::prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -373,6 +374,10 @@ int runInputs(const Options& o, int data_fd) {
         data_failed = true;
       } else if (WIFEXITED(st)) {
         p.status = WEXITSTATUS(st);
+        // A worker interrupted on its own stops the run as well: its block
+        // says so and must stay the last.
+        const int sig = p.status - 128;
+        if (!g_signal && (sig == SIGINT || sig == SIGTERM || sig == SIGHUP)) onSignal(sig);
       } else if (WIFSIGNALED(st) && g_signal) {
         p.status = 128 + g_signal;
         p.killed = true;
