@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "BeatSchedule.h"
+#include "FrameShapes.h"
 #include "WindowHelpers.h"
 #include "engine/EngineLimits.h"
 #include "engine/TrackingSteps.h"
@@ -213,42 +214,12 @@ void BeatTracker::realTimeBeatTrackerInitialize(const RealTimeBeatTrackerInit &i
   voice_cancel = std::make_shared<VoiceCancel>(window_size);
 }
 
-// Frames that would make the window updates read or write out of bounds are
-// refused before anything changes, so a later correct frame still works.
-void BeatTracker::checkFrames(int count, const Matrix<float> &audio,
-                              const Matrix<std::complex<float> > &spectrum) const {
-  const long columns = audio.ncols();
-  const long window = count == 0 ? columns : static_cast<long>(window_size);
-  if (count == 0) {
-    if (columns < 2)
-      fail("frame 0: the AUDIO matrix has " + str(columns) +
-               " columns; the analysis window needs at least 2",
-           __LINE__);
-    if (advance > columns)
-      fail("frame 0: \"ADVANCE\" (" + str(advance) + ") is larger than the analysis window (" +
-               str(columns) + " AUDIO columns)",
-           __LINE__);
-  } else if (columns < window) {
-    fail("frame " + str(count) + ": the AUDIO matrix has " + str(columns) +
-             " columns, fewer than the analysis window of " + str(window),
-         __LINE__);
-  }
-  if (spectrum.nrows() < 1)
-    fail("frame " + str(count) + ": the FFTAUDIO matrix has no rows", __LINE__);
-  // The spectrum window takes columns S - n to S - 1 of the frame's first
-  // row, n being its column count and S the window's bins: a wider frame
-  // would write before the window, a narrower one read past its row.
-  if (spectrum.ncols() != window / 2 + 1)
-    fail("frame " + str(count) + ": the FFTAUDIO matrix has " + str(spectrum.ncols()) +
-             " columns, not the " + str(window / 2 + 1) + " bins of a " + str(window) +
-             "-sample window",
-         __LINE__);
-}
-
 void BeatTracker::calculate(int /*output_id*/, int count, Buffer &out) {
   RCPtr<Matrix<float> > audio = getInput(audio_input_id, count);
   RCPtr<Matrix<std::complex<float> > > spectrum = getInput(fftaudio_input_id, count);
-  checkFrames(count, *audio, *spectrum);
+  const std::string fault =
+      frameShapeFault(count, *audio, *spectrum, static_cast<long>(window_size), advance);
+  if (!fault.empty()) fail(fault, __LINE__);
 
   if (count == 0) {
     count0Initialize(count, out);

@@ -41,8 +41,6 @@ protected:
 
 private:
   void checkParameters() const;
-  void checkFrames(int count, const TESK::Matrix<float> &audio,
-                   const TESK::Matrix<std::complex<float> > &spectrum) const;
   void announceBeat(double reliability, int beat_time, int interval,
                     int current_time, double &tempo);
   void writeOutputs(int count, bool detected, double reliability, double tempo);

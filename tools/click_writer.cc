@@ -163,4 +163,22 @@ void ClickWriter::finish() {
                       (err == SF_ERR_SYSTEM && why ? std::strerror(why) : sf_error_number(err)));
 }
 
+bool writeWithClicks(SampleSource& input, ClickWriter& writer,
+                     const std::vector<PlacedClick>& clicks, const std::function<bool()>& stop) {
+  const int64_t block = 4096;
+  std::vector<float> samples(size_t(block) * input.channels());
+  size_t next = 0;
+  int64_t at = 0, n;
+  while ((n = input.read(samples.data(), block)) > 0) {
+    if (stop && stop()) return false;
+    // A click is handed over before any of its samples is written.
+    for (; next < clicks.size() && clicks[next].position < at + n; ++next)
+      writer.click(clicks[next].position, clicks[next].reliable);
+    writer.push(samples.data(), n);
+    at += n;
+  }
+  writer.finish();
+  return true;
+}
+
 }  // namespace tesk_beat

@@ -9,9 +9,12 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "sample_source.h"
 
 namespace tesk_beat {
 
@@ -63,5 +66,19 @@ class ClickWriter {
   int64_t held_start_ = 0;
   std::deque<Click> clicks_;
 };
+
+// A click at input frame `position`.
+struct PlacedClick {
+  int64_t position;
+  bool reliable;
+};
+
+// Writes all of `input` through `writer` with `clicks` (in time order) mixed
+// in, and finishes the file: for beats known before their audio is read
+// (a second reading of the input, after offline decoding). False when
+// `stop` said to stop first (the file is then left unfinished).
+bool writeWithClicks(SampleSource& input, ClickWriter& writer,
+                     const std::vector<PlacedClick>& clicks,
+                     const std::function<bool()>& stop = nullptr);
 
 }  // namespace tesk_beat

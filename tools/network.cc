@@ -20,6 +20,7 @@ struct BeatNetwork::Nodes {
   RCPtr<TESK::Node> tracker;
   int beat_id = -1, tempo_id = -1, confidence_id = -1;
   int onset_id = -1, stpm_id = -1, chroma_id = -1;
+  int beat_ahead_id = -1;  // bar-pointer only
 };
 
 namespace {
@@ -35,8 +36,10 @@ std::vector<float> vectorOf(const ObjectRef& ref) {
 BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer)
     : nodes_(std::make_unique<Nodes>()), framer_(framer), vectors_(s.vectors) {
   try {
-    TESK::NodeFactoryBase* factory = TESK::Node::getFactoryNamed("BeatTracker");
-    if (!factory) throw NodeError("the node type BeatTracker is not registered");
+    const bool bar_pointer = s.tracker == TrackerKind::kBarPointer;
+    const std::string type = bar_pointer ? "BarPointerTracker" : "BeatTracker";
+    TESK::NodeFactoryBase* factory = TESK::Node::getFactoryNamed(type);
+    if (!factory) throw NodeError("the node type " + type + " is not registered");
     TESK::ParameterSet params;
     params.add("RELIABILITY-THRESHOLD", ObjectRef(NetCType<float>::alloc(s.threshold)));
     params.add("ADVANCE", ObjectRef(NetCType<int>::alloc(s.advance)));
@@ -45,9 +48,14 @@ BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer)
     params.add("MIN_BPM", ObjectRef(NetCType<int>::alloc(s.min_bpm)));
     params.add("VECTOR_FLAG", ObjectRef(NetCType<bool>::alloc(s.vectors)));
     params.add("LOG_FLAG", ObjectRef(NetCType<bool>::alloc(s.diagnostics)));
+    if (bar_pointer) {
+      params.add("ANNOUNCE_AHEAD", ObjectRef(NetCType<int>::alloc(s.announce_ahead)));
+      params.add("COMPRESSION", ObjectRef(NetCType<float>::alloc(float(s.compress))));
+    }
 
     nodes_->source = new AudioSourceNode("source", framer);
-    nodes_->stft = new StftNode("spectrum", s.window, s.compress);
+    // The bar-pointer node compresses its own filterbank bands.
+    nodes_->stft = new StftNode("spectrum", s.window, bar_pointer ? 0.0 : s.compress);
     nodes_->tracker = factory->Create("tracker", params);
     TESK::Node& t = *nodes_->tracker;
     nodes_->stft->connectToNode("AUDIO", nodes_->source.get(), "AUDIO");
@@ -59,6 +67,7 @@ BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer)
     nodes_->onset_id = t.getOutputID("ONSET_VECTOR");
     nodes_->stpm_id = t.getOutputID("STPM_VECTOR");
     nodes_->chroma_id = t.getOutputID("CHROMA_VECTOR");
+    if (bar_pointer) nodes_->beat_ahead_id = t.getOutputID("BEAT_AHEAD");
     t.initialize();
   } catch (TESK::BaseException* e) {
     throw NodeError(takeHostMessage(e));
@@ -75,6 +84,9 @@ bool BeatNetwork::step(FrameResult& r) {
     r.beat = TESK::dereference_cast<bool>(t.getOutput(nodes_->beat_id, k));
     r.tempo = TESK::dereference_cast<float>(t.getOutput(nodes_->tempo_id, k));
     r.confidence = TESK::dereference_cast<float>(t.getOutput(nodes_->confidence_id, k));
+    r.beat_ahead = nodes_->beat_ahead_id < 0
+                       ? 0
+                       : TESK::dereference_cast<int>(t.getOutput(nodes_->beat_ahead_id, k));
     if (vectors_) {
       r.onset = vectorOf(t.getOutput(nodes_->onset_id, k));
       r.stpm = vectorOf(t.getOutput(nodes_->stpm_id, k));

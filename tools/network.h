@@ -1,5 +1,6 @@
 // The network the tool runs per input: audio source -> spectrum -> the
-// plug-in's "BeatTracker" node, driven one frame at a time.
+// plug-in's tracker node ("BarPointerTracker" or "BeatTracker"), driven one
+// frame at a time.
 #pragma once
 
 #include <memory>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "framer.h"
+#include "options.h"
 
 namespace tesk_beat {
 
@@ -17,19 +19,24 @@ struct NodeError : std::runtime_error {
 };
 
 struct TrackerSettings {
+  TrackerKind tracker = kDefaultTracker;
   int sample_rate = 0;
   int window = 0;
   int advance = 0;
   int min_bpm = 0;
   int max_bpm = 0;
   float threshold = 0.0f;
+  // stpm: applied to the spectrum the node is fed; bar-pointer: the node's
+  // "COMPRESSION", which it applies to its filterbank bands.
   double compress = 0.0;
+  int announce_ahead = 0;  // bar-pointer: "ANNOUNCE_AHEAD"
   bool vectors = false;
   bool diagnostics = false;
 };
 
 struct FrameResult {
   bool beat = false;
+  int beat_ahead = 0;  // bar-pointer: frames from this frame to the announced beat
   float tempo = 0.0f;
   float confidence = 0.0f;
   std::vector<float> onset, stpm, chroma;  // with `vectors` only

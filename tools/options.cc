@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "bar_pointer/StateSpace.h"
 #include "settings.h"
 
 namespace tesk_beat {
@@ -14,6 +15,22 @@ namespace {
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 }  // namespace
+
+const TrackerDefaults& defaultsOf(TrackerKind tracker) {
+  return tracker == TrackerKind::kStpm ? kStpmDefaults : kBarPointerDefaults;
+}
+
+Options withTrackerDefaults(const Options& o) {
+  const TrackerDefaults& d = defaultsOf(o.tracker);
+  Options r = o;
+  if (r.min_bpm == 0) r.min_bpm = d.min_bpm;
+  if (r.max_bpm == 0) r.max_bpm = d.max_bpm;
+  if (!r.threshold) r.threshold = d.threshold;
+  if (!r.analysis_rate) r.analysis_rate = d.analysis_rate;
+  if (!r.compress) r.compress = d.compress;
+  if (!r.announce_ahead) r.announce_ahead = d.announce_ahead;
+  return r;
+}
 
 long parseInteger(const std::string& text, const std::string& what, long min, long max) {
   if (text.empty()) throw UsageError(what + ": missing number");
@@ -121,6 +138,14 @@ Options parseOptions(int argc, const char* const* argv) {
       else if (f == "json") o.format = OutputFormat::kJson;
       else throw UsageError("--format: " + quoted(f) + " is unknown (use plain, csv or json)");
     }
+    else if (name == "--tracker") {
+      std::string t = value();
+      if (t == kBarPointerDefaults.name) o.tracker = TrackerKind::kBarPointer;
+      else if (t == kStpmDefaults.name) o.tracker = TrackerKind::kStpm;
+      else throw UsageError("--tracker: " + quoted(t) + " is unknown (use bar-pointer or stpm)");
+    }
+    else if (name == "--offline") { flag(); o.offline = true; }
+    else if (name == "--announce-ahead") o.announce_ahead = int(parseInteger(value(), name, 0, 10000));
     else if (name == "--min-bpm") o.min_bpm = int(parseInteger(value(), name, 1, 999));
     else if (name == "--max-bpm") o.max_bpm = int(parseInteger(value(), name, 2, 1000));
     else if (name == "--threshold") o.threshold = float(parseReal(value(), name, 0.0, 1.0));
@@ -130,8 +155,8 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "--vectors") { flag(); o.vectors = true; }
     else if (name == "--analysis-rate") {
       o.analysis_rate = int(parseInteger(value(), name, 0, 1000000));
-      if (o.analysis_rate != 0 && o.analysis_rate < 4000)
-        throw UsageError("--analysis-rate: " + std::to_string(o.analysis_rate) +
+      if (*o.analysis_rate != 0 && *o.analysis_rate < 4000)
+        throw UsageError("--analysis-rate: " + std::to_string(*o.analysis_rate) +
                          " Hz is too low (at least 4000 Hz, or 0 for the input's rate)");
     }
     else if (name == "--compress") o.compress = parseReal(value(), name, 0.0, 1e6);
@@ -148,7 +173,6 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "-j" || name == "--jobs") o.jobs = int(parseInteger(value(), name, 1, 256));
     else if (name == "--no-progress") { flag(); o.progress = false; }
     else throw UsageError(quoted(arg) + ": unknown option (see --help)");
-    o.given.insert(name);
 
     if ((name == "--clicks" || name == "--log-dir" || name == "--output-dir" || name == "-o" ||
          name == "--plugin") && (inline_value ? inline_value->empty() : args[i].empty()))
@@ -157,19 +181,20 @@ Options parseOptions(int argc, const char* const* argv) {
 
   if (o.show_help || o.show_version) return o;
   if (o.inputs.empty()) throw UsageError("no input file given (see --help)");
-  if (o.min_bpm >= o.max_bpm)
-    throw UsageError("--min-bpm " + std::to_string(o.min_bpm) + " must be below --max-bpm " +
-                     std::to_string(o.max_bpm));
+  const Options r = withTrackerDefaults(o);
+  const std::string tracker_default =
+      std::string(" (the ") + defaultsOf(o.tracker).name + " tracker's default)";
+  if (r.min_bpm >= r.max_bpm)
+    throw UsageError("--min-bpm " + std::to_string(r.min_bpm) + (o.min_bpm ? "" : tracker_default) +
+                     " must be below --max-bpm " + std::to_string(r.max_bpm) +
+                     (o.max_bpm ? "" : tracker_default));
   if (o.window != 0 && o.advance != 0 && o.advance > o.window)
     throw UsageError("--advance " + std::to_string(o.advance) + " must not exceed --window " +
                      std::to_string(o.window));
-  if (o.analysis_rate > 0) {
-    // Inputs at or above the analysis rate are analysed at it: what they
-    // need can be checked now, once, as a usage error.
-    const std::string rate_name =
-        (o.given.count("--analysis-rate") ? "--analysis-rate " : "the default analysis rate of ") +
-        std::to_string(o.analysis_rate) + " Hz";
-    std::string problem = framingProblem(o, o.analysis_rate, rate_name);
+  if (const int rate = *r.analysis_rate; rate > 0) {
+    // Inputs at or above the chosen tracker's analysis rate are analysed at
+    // it: what they need can be checked now, once, as a usage error.
+    const std::string problem = framingProblem(o, rate);
     if (!problem.empty()) throw UsageError(problem);
   }
   int stdin_inputs = 0;
@@ -180,6 +205,20 @@ Options parseOptions(int argc, const char* const* argv) {
     throw UsageError("--clicks takes exactly one input");
   if (o.diagnostics && o.log_dir.empty())
     throw UsageError("--diagnostics needs --log-dir (the files would be removed otherwise)");
+  if (o.tracker == TrackerKind::kStpm) {
+    if (o.offline)
+      throw UsageError("--offline needs --tracker bar-pointer (the stpm tracker decodes online only)");
+    if (o.announce_ahead)
+      throw UsageError("--announce-ahead applies to --tracker bar-pointer only");
+  } else if (o.diagnostics) {
+    throw UsageError("--diagnostics applies to --tracker stpm only (the bar-pointer tracker "
+                     "writes no diagnostic files)");
+  }
+  if (o.offline && o.vectors)
+    throw UsageError("--vectors applies to online tracking only (offline beats carry no vectors)");
+  if (o.offline && !o.clicks_path.empty() && stdin_inputs > 0)
+    throw UsageError("--clicks with --offline needs an input file: the clicks are mixed in on a "
+                     "second reading, which standard input cannot give");
   if (o.vectors && o.format != OutputFormat::kJson)
     throw UsageError("--vectors needs --format json (only JSON reports the vectors)");
   return o;
@@ -188,13 +227,24 @@ Options parseOptions(int argc, const char* const* argv) {
 std::string helpText(const std::string& program) {
   std::ostringstream h;
   Options d;
+  const TrackerDefaults& bp = kBarPointerDefaults;
+  const TrackerDefaults& st = kStpmDefaults;
+  // "bar-pointer X, stpm Y" for a default that differs between the trackers.
+  auto both = [&](auto bar_pointer, auto stpm, const char* unit = "") {
+    std::ostringstream v;
+    v << bp.name << " " << bar_pointer << unit << ", " << st.name << " " << stpm << unit;
+    return v.str();
+  };
+  const bar_pointer::Settings model;
   h << "Usage: " << program << " [OPTIONS] INPUT...\n"
     << "Tracks the beats of music. INPUT is an audio file of any format libsndfile reads\n"
     << "(WAV, FLAC, Ogg, MP3, ...), any rate and channel count, or '-' for standard input\n"
     << "(a WAV stream, raw PCM with --raw, or any other format libsndfile reads; FLAC,\n"
     << "CAF, VOC and RF64 are held in a private temporary file first, their beats coming\n"
-    << "when the stream ends). Beats go to standard output as they are\n"
-    << "announced; messages go to standard error.\n"
+    << "when the stream ends). Beats go to standard output as they are announced (with\n"
+    << "--offline, as they become final); messages go to standard error. Options take\n"
+    << "--opt VALUE or --opt=VALUE, -j2 or -j 2, -oDIR or -o DIR, grouped flags (-vV),\n"
+    << "and -- before inputs whose names start with '-'.\n"
     << "\n"
     << "Output:\n"
     << "  --format plain|csv|json  plain: one beat time in seconds per line; csv: time,\n"
@@ -211,31 +261,56 @@ std::string helpText(const std::string& program) {
     << "  --clicks OUT             write the input mixed with a click on every beat: high\n"
     << "                           click = reliable, low soft click = discarded; OUT's\n"
     << "                           extension chooses the container (.wav, .flac, ...), the\n"
-    << "                           input's sample format is kept; never an input\n"
+    << "                           input's sample format is kept; never an input (with\n"
+    << "                           --offline, an input file only: it is read a second time)\n"
     << "  -o, --output-dir DIR     one result file per input (NAME.beats/.csv/.json); inputs\n"
     << "                           of the same NAME keep their paths (sub/a.wav.csv)\n"
     << "\n"
-    << "Tracking (node parameters):\n"
-    << "  --min-bpm N              slowest tempo searched, 1 to 999; the node's longest\n"
-    << "                           interval is the period of N rounded up, less one frame\n"
-    << "                           (default " << d.min_bpm << ", so that 80 BPM is searched)\n"
-    << "  --max-bpm N              fastest tempo searched, 2 to 1000 (default " << d.max_bpm << ")\n"
-    << "  --threshold X            reliability at which a beat counts as reliable, 0 to 1\n"
-    << "                           (default " << d.threshold << ")\n"
+    << "Tracking (options not given take the chosen tracker's defaults):\n"
+    << "  --tracker NAME           bar-pointer: the plug-in's \"BarPointerTracker\" node, a\n"
+    << "                           probabilistic bar-pointer model; stpm: its \"BeatTracker\"\n"
+    << "                           node, spectro-temporal pattern matching (default\n"
+    << "                           " << defaultsOf(kDefaultTracker).name << ")\n"
+    << "  --offline                bar-pointer only: decode the whole input (Viterbi) instead\n"
+    << "                           of announcing beats as they come; beats are reported as\n"
+    << "                           stretches of input become final, the rest at its end\n"
+    << "  --announce-ahead N       bar-pointer only: announce each beat up to N frames before\n"
+    << "                           it is predicted (\"ANNOUNCE_AHEAD\"), 0 to 10000 and fewer\n"
+    << "                           than the shortest beat interval (default " << bp.announce_ahead << ")\n"
+    << "  --min-bpm N              slowest tempo searched, 1 to 999 (default\n"
+    << "                           " << both(bp.min_bpm, st.min_bpm) << "; stpm's longest interval is\n"
+    << "                           the period of N rounded up less one frame, so that\n"
+    << "                           80 BPM is searched)\n"
+    << "  --max-bpm N              fastest tempo searched, 2 to 1000 (default\n"
+    << "                           " << both(bp.max_bpm, st.max_bpm) << ")\n"
+    << "  --threshold X            confidence at which a beat counts as reliable, 0 to 1\n"
+    << "                           (default " << both(bp.threshold, st.threshold) << ")\n"
     << "  --analysis-rate HZ       inputs at a higher rate are resampled to HZ before\n"
     << "                           analysis, 4000 to 1000000; 0 = analyse at the input's\n"
-    << "                           rate (default " << d.analysis_rate << ")\n"
+    << "                           rate (default " << both(bp.analysis_rate, st.analysis_rate) << ")\n"
     << "  --window N               analysis window in samples at the analysis rate, 64 to\n"
-    << "                           65536, used as given (default: 32 ms rounded up to an\n"
-    << "                           FFT-friendly size; 512 at 16 kHz)\n"
+    << "                           65536, used as given (default:\n"
+    << "                           " << both(bp.window_seconds * 1000, st.window_seconds * 1000, " ms")
+    << ", rounded up to an\n"
+    << "                           FFT-friendly size: 2048 at 44.1 kHz, 750 and 512 at\n"
+    << "                           16 kHz)\n"
     << "  --advance N              frame advance in samples at the analysis rate, 1 to the\n"
-    << "                           window (default: 10 ms; 160 at 16 kHz)\n"
-    << "  --compress GAMMA         feed the node log(1 + GAMMA*|X|) with each bin's phase,\n"
-    << "                           0 to 1000000; 0 = linear spectrum (default " << d.compress << ")\n"
+    << "                           window (default: "
+    << both(bp.advance_seconds * 1000, st.advance_seconds * 1000, " ms") << ":\n"
+    << "                           441 at 44.1 kHz, 160 at 16 kHz)\n"
+    << "  --compress GAMMA         compression log(1 + GAMMA*x), 0 to 1000000 (default\n"
+    << "                           " << both(bp.compress, st.compress) << "): stpm is fed\n"
+    << "                           log(1 + GAMMA*|X|) with each bin's phase;\n"
+    << "                           bar-pointer is fed the linear spectrum and compresses its\n"
+    << "                           filterbank bands (\"COMPRESSION\"); 0 = no compression\n"
     << "  --no-compress            same as --compress 0\n"
-    << "  --diagnostics            let the node write its diagnostic files (needs --log-dir)\n"
-    << "  --vectors                report the onset, pattern-matching and chroma vectors\n"
-    << "                           with each beat (needs --format json)\n"
+    << "  --diagnostics            stpm only: let the node write its diagnostic files (needs\n"
+    << "                           --log-dir)\n"
+    << "  --vectors                report the node's vectors with each beat (needs --format\n"
+    << "                           json): stpm the onset, pattern-matching and chroma\n"
+    << "                           vectors; bar-pointer the onset feature (1 value), the\n"
+    << "                           tempo posterior (one value per beat interval, shortest\n"
+    << "                           first) and an empty chroma (online only)\n"
     << "\n"
     << "Input:\n"
     << "  --raw RATE:CHANNELS[:FORMAT]  standard input is raw interleaved little-endian PCM;\n"
@@ -245,32 +320,41 @@ std::string helpText(const std::string& program) {
     << "Running:\n"
     << "  -j, --jobs N             inputs processed in parallel processes, 1 to 256\n"
     << "                           (default " << d.jobs << ")\n"
-    << "  --log-dir DIR            keep the node's beat log \"bt_pellanbt.dat\" (and the\n"
+    << "  --log-dir DIR            keep the stpm node's beat log \"bt_pellanbt.dat\" (and the\n"
     << "                           diagnostic files with --diagnostics) in DIR, one\n"
     << "                           subdirectory per input when there are several (default:\n"
     << "                           a private directory, removed). DIR and the -o directory\n"
     << "                           are created with their missing parents\n"
-    << "  --plugin PATH            the BeatTracker plug-in (default: libtesk-music.tlb in the\n"
+    << "  --plugin PATH            the tracker plug-in (default: libtesk-music.tlb in the\n"
     << "                           lib directory next to this program's bin directory)\n"
     << "  -v, --verbose            on standard error, the settings used for each input\n"
-    << "                           (rate, window, advance, intervals, threshold,\n"
-    << "                           compression), then the library's console lines\n"
+    << "                           (tracker, rate, window, advance, intervals, threshold,\n"
+    << "                           compression, announce-ahead), then the library's\n"
+    << "                           console lines\n"
     << "  --no-progress            no progress bar (one for the whole run, shown only when\n"
     << "                           standard error is a terminal that standard output is not)\n"
     << "  -V, --version            print the module version recorded by the plug-in\n"
     << "  -h, --help               this text\n"
     << "\n"
     << "Frame times: frame k covers samples k*ADVANCE up to k*ADVANCE+WINDOW of the audio\n"
-    << "at the analysis rate RATE (padded with zeros after its end). A beat announced on\n"
-    << "frame k is reported at (k*ADVANCE + WINDOW/2) / RATE + OFFSET seconds: the centre\n"
-    << "of the frame's window. Each frame's spectrum (\"FFTAUDIO\") is the FFT of the channel\n"
-    << "mean under a periodic Hann window, WINDOW/2 + 1 bins.\n"
+    << "at the analysis rate RATE (padded with zeros after its end). Each frame's spectrum\n"
+    << "(\"FFTAUDIO\") is the FFT of the channel mean under a periodic Hann window, WINDOW/2\n"
+    << "+ 1 bins. Reported times, OFFSET added to each:\n"
+    << "  stpm: a beat announced on frame k is at (k*ADVANCE + WINDOW/2) / RATE, the centre\n"
+    << "    of the frame's window.\n"
+    << "  bar-pointer: a beat announced on frame k that falls on frame b = k + BEAT_AHEAD is\n"
+    << "    at max((k*ADVANCE + WINDOW) / RATE, (b*ADVANCE + WINDOW/2) / RATE): the predicted\n"
+    << "    time, but never before the end of the newest window, when the beat is decided.\n"
+    << "  bar-pointer --offline: a beat on frame b is at (b*ADVANCE + WINDOW/2) / RATE.\n"
     << "\n"
-    << "Limits: inputs of at least 4000 Hz and at most 256 channels; the tempo range\n"
-    << "must give beat intervals of 5 to 750 frames at the analysis rate and advance.\n"
-    << "Window, advance and tempo range are checked when the command line is read, at\n"
-    << "the analysis rate; an input below that rate is analysed at its own rate and\n"
-    << "checked when it is opened.\n"
+    << "Limits: inputs of at least 4000 Hz and at most 256 channels. The tempo range\n"
+    << "must give beat intervals, at the analysis rate and advance, of 5 to 750 frames\n"
+    << "for stpm and of " << model.beat_region + 1 << " to " << bar_pointer::kMaxInterval
+    << " frames for bar-pointer, at least two of them, and\n"
+    << "--announce-ahead must stay below the shortest. Window, advance, tempo range and\n"
+    << "announce-ahead are checked when the command line is read, at the chosen tracker's\n"
+    << "analysis rate; an input below that rate is analysed at its own rate and checked\n"
+    << "when it is opened.\n"
     << "\n"
     << "Exit status: 0 all inputs tracked; 1 an input failed (missing, unreadable, not\n"
     << "audio, empty, NaN or infinite samples, unusable rate or settings); 2 usage error;\n"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace tesk_beat {
 
@@ -28,17 +29,20 @@ void SilenceGate::heard(int64_t start, const float* samples, int64_t frames, int
       if (first_loud_ < 0) first_loud_ = start + from;
     }
   }
-  // Beats are judged up to a window behind the newest samples: keep what
-  // the hold can still reach from there.
-  while (loud_.size() > 1 && loud_[1] < start - 2 * hold_) loud_.pop_front();
 }
 
 bool SilenceGate::silentAt(int64_t at) const {
   if (!enabled_) return false;
   if (first_loud_ < 0 || at - first_loud_ < settle_) return true;  // not heard long enough
-  for (auto it = loud_.rbegin(); it != loud_.rend(); ++it)
-    if (*it <= at) return at - *it > hold_;
-  return true;  // nothing heard up to `at`
+  // The last loud block that starts at or before `at`.
+  auto after = std::upper_bound(loud_.begin(), loud_.end(), at);
+  if (after == loud_.begin()) return true;  // nothing heard up to `at`
+  return at - *std::prev(after) > hold_;
+}
+
+void SilenceGate::forgetBefore(int64_t at) {
+  // The newest loud block at or before `at` still answers for the times after it.
+  while (loud_.size() > 1 && loud_[1] <= at) loud_.pop_front();
 }
 
 }  // namespace tesk_beat

@@ -1,12 +1,13 @@
-// Tells whether the recent input was silent. The node keeps announcing
-// beats in silence, and in near-silence (dither, a noise floor) judges some
-// of them reliable, since its pattern matching does not depend on the
-// level; the tool does not report a beat when the second of input before
-// the beat's time stayed below the gate level. The time before the input
-// counts as silence, so no beat is reported before anything was heard, nor
-// before a beat period of the slowest tempo was heard: until then the
-// node's announcements rest on the silence its histories start with (it
-// announces its first beat near 0.67 s whatever the input).
+// Tells whether the input was silent before a beat. The trackers keep
+// announcing beats in silence, and in near-silence (dither, a noise floor)
+// judge some of them reliable; the tool does not report a beat when the
+// second of input before the beat's time stayed below the gate level. The
+// time before the input counts as silence, so no beat is reported before
+// anything was heard, nor before a beat period of the slowest tempo was
+// heard: until then the stpm node's announcements rest on the silence its
+// histories start with (it announces its first beat near 0.67 s whatever
+// the input). Offline beats are placed on frames long passed, so the gate
+// remembers what it heard until told that a time will not be asked about.
 #pragma once
 
 #include <cstdint>
@@ -22,11 +23,14 @@ class SilenceGate {
   // sound beats start to count.
   SilenceGate(double level_dbfs, int64_t hold, int64_t block, int64_t settle = 0);
   // The input samples [start, start + frames), interleaved, judged by their
-  // channel mean: what the node hears (antiphase channels are silence).
+  // channel mean: what the trackers hear (antiphase channels are silence).
+  // Samples come in order.
   void heard(int64_t start, const float* samples, int64_t frames, int channels);
   // Whether the input stayed below the level in the `hold` samples up to
-  // sample `at`.
+  // sample `at`: any `at` since the last forgetBefore().
   bool silentAt(int64_t at) const;
+  // Times before sample `at` will not be asked about again.
+  void forgetBefore(int64_t at);
 
  private:
   bool enabled_;
@@ -35,7 +39,7 @@ class SilenceGate {
   int64_t block_;
   int64_t settle_;
   int64_t first_loud_ = -1;
-  std::deque<int64_t> loud_;  // starts of the recent loud blocks, oldest first
+  std::deque<int64_t> loud_;  // starts of the loud blocks still needed, oldest first
 };
 
 }  // namespace tesk_beat

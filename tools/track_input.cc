@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "audio_input.h"
+#include "bar_pointer/ViterbiDecoder.h"
+#include "beat_time.h"
 #include "click_writer.h"
 #include "exit_status.h"
 #include "framer.h"
@@ -44,20 +47,27 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     input = std::make_unique<AudioInput>(job.path, o.raw ? &*o.raw : nullptr, job.label);
     info.sample_rate = input->sampleRate();
     info.channels = input->channels();
-    const bool resample = o.analysis_rate > 0 && input->sampleRate() > o.analysis_rate;
-    const int analysis_rate = resample ? o.analysis_rate : input->sampleRate();
+    const int analysis_rate = analysisRate(o, input->sampleRate());
+    const bool resample = analysis_rate != input->sampleRate();
     TrackerSettings settings = trackerSettings(o, analysis_rate, input->channels(), job.label);
+    // The offline decoder reads each frame's onset feature from the node.
+    if (o.offline) settings.vectors = true;
     info.analysis_rate = analysis_rate;
     info.window = settings.window;
     info.advance = settings.advance;
     const double rate = analysis_rate;
     const double input_rate = input->sampleRate();
     // Before the node's own console lines, which follow.
-    if (o.verbose) complain(job.label + ": " + describeSettings(settings, input->sampleRate()));
+    if (o.verbose)
+      complain(job.label + ": " + describeSettings(settings, input->sampleRate(), o.offline));
 
-    if (!job.clicks_path.empty()) {
-      // Beats fall at most a window (plus the offset) behind the newest
-      // analysed sample; the resampler holds back a little more.
+    // Online beats fall at most a window (plus the offset) behind the newest
+    // analysed sample, so the click track is written as the input is read;
+    // offline beats can be final long after their audio, so their clicks
+    // are mixed in on a second reading of the input.
+    std::vector<PlacedClick> offline_clicks;
+    if (!job.clicks_path.empty() && !o.offline) {
+      // The resampler holds back a little more than a window.
       double lag = (settings.window + settings.advance) / rate + std::fabs(o.offset) + 0.5;
       clicks = std::make_unique<ClickWriter>(job.clicks_temp, input->sampleRate(),
                                              input->channels(), int64_t(std::ceil(lag * input_rate)),
@@ -71,6 +81,8 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     SampleSource& source = resampler ? static_cast<SampleSource&>(*resampler) : *input;
     Framer framer(source, settings.window, settings.advance);
     BeatNetwork network(settings, framer);
+    std::unique_ptr<bar_pointer::ViterbiDecoder> decoder;
+    if (o.offline) decoder = std::make_unique<bar_pointer::ViterbiDecoder>(barPointerSettings(settings));
     // Beats count once a beat period of the slowest tempo has been heard.
     SilenceGate gate(o.silence_gate, int64_t(rate), settings.advance,
                      int64_t(std::ceil(60.0 * rate / settings.min_bpm)));
@@ -81,37 +93,79 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
 
     writer->begin(info);
     begun = true;
-    FrameResult r;
-    while (!interruption() && network.step(r)) {
-      if (clicks && !resampler) clicks->push(framer.newSamples().data(), framer.newFrames());
-      ++summary.frames;
-      if (job.progress) job.progress->done = input->framesRead();
-      // Frame k's new samples follow the previous frame's window; its beat
-      // time is the centre of its own window.
-      const int64_t k = framer.frameIndex();
-      gate.heard(k == 0 ? 0 : settings.window + (k - 1) * settings.advance,
-                 framer.newSamples().data(), framer.newFrames(), framer.channels());
-      if (!r.beat || gate.silentAt(k * settings.advance + settings.window / 2)) continue;
-      BeatEvent b;
-      b.frame = framer.frameIndex();
-      b.time = (double(b.frame) * settings.advance + settings.window / 2.0) / rate + o.offset;
-      b.reliable = r.tempo != 0.0f;
-      b.tempo = r.tempo;
-      b.confidence = r.confidence;
+    auto report = [&](BeatEvent& b) {
       if (b.reliable) {
         ++summary.reliable;
         if (std::isfinite(b.tempo)) tempi.push_back(b.tempo);
       }
       ++summary.beats;
-      if (clicks) clicks->click(int64_t(std::llround(b.time * input_rate)), b.reliable);
-      if (o.reliable_only && !b.reliable) continue;
+      const int64_t position = std::llround(b.time * input_rate);
+      if (clicks) clicks->click(position, b.reliable);
+      if (!job.clicks_path.empty() && o.offline) offline_clicks.push_back({position, b.reliable});
+      if (o.reliable_only && !b.reliable) return;
+      writer->beat(b);
+      ++summary.reported;
+    };
+    // Decoded beats come in time order; the gate judges each by the second
+    // before the frame it falls on.
+    auto reportDecoded = [&]() {
+      for (const bar_pointer::DecodedBeat& d : decoder->takeBeats()) {
+        const double time = decodedBeatTime(settings, d.frame);
+        const int64_t at = std::llround(time * rate);
+        const bool silent = gate.silentAt(at);
+        gate.forgetBefore(at);
+        if (silent) continue;
+        BeatEvent b;
+        b.frame = d.frame;
+        b.time = time + o.offset;
+        b.reliable = d.confidence >= double(settings.threshold);
+        b.tempo = b.reliable ? float(d.tempo) : 0.0f;
+        b.confidence = float(d.confidence);
+        report(b);
+      }
+    };
+
+    FrameResult r;
+    while (!interruption() && network.step(r)) {
+      if (clicks && !resampler) clicks->push(framer.newSamples().data(), framer.newFrames());
+      ++summary.frames;
+      if (job.progress) job.progress->done = input->framesRead();
+      // Frame k's new samples follow the previous frame's window.
+      const int64_t k = framer.frameIndex();
+      const int64_t heard_end = k * settings.advance + settings.window;
+      gate.heard(k == 0 ? 0 : heard_end - settings.advance, framer.newSamples().data(),
+                 framer.newFrames(), framer.channels());
+      if (decoder) {
+        if (r.onset.size() != 1)
+          throw NodeError("frame " + std::to_string(k) + " came without its onset feature");
+        decoder->push(r.onset[0]);
+        reportDecoded();
+        continue;
+      }
+      // Later beats fall on this frame's window or after it.
+      gate.forgetBefore(k * settings.advance);
+      if (!r.beat) continue;
+      // The gate judges the second before the beat's time as far as it was
+      // heard: a bar-pointer beat may be predicted a little ahead.
+      const double time = announcedBeatTime(settings, k, r.beat_ahead);
+      if (gate.silentAt(std::min<int64_t>(std::llround(time * rate), heard_end))) continue;
+      BeatEvent b;
+      b.frame = k;
+      b.time = time + o.offset;
+      b.reliable = r.tempo != 0.0f;
+      b.tempo = r.tempo;
+      b.confidence = r.confidence;
       if (o.vectors) {
         b.onset = std::move(r.onset);
         b.stpm = std::move(r.stpm);
         b.chroma = std::move(r.chroma);
       }
-      writer->beat(b);
-      ++summary.reported;
+      report(b);
+    }
+    // Also when interrupted: the beats of what was read are decoded.
+    if (decoder) {
+      decoder->finish();
+      reportDecoded();
     }
     summary.duration = double(input->framesRead()) / input_rate;
     if (interruption()) throw Interrupted();
@@ -125,6 +179,13 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
         std::snprintf(why, sizeof why, "input truncated after %.3f s of the %.3f s announced",
                       summary.duration, double(input->announcedFrames()) / input_rate);
       complain(job.label + ": " + why + "; beats up to its end were reported");
+    }
+    if (!job.clicks_path.empty() && o.offline) {
+      AudioInput again(job.path, o.raw ? &*o.raw : nullptr, job.label);
+      clicks = std::make_unique<ClickWriter>(job.clicks_temp, again.sampleRate(), again.channels(),
+                                             0, job.clicks_name, again.format());
+      if (!writeWithClicks(again, *clicks, offline_clicks, [] { return interruption() != 0; }))
+        throw Interrupted();
     }
     if (clicks) {
       clicks->finish();
@@ -144,6 +205,9 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     status = kExitInputFailed;
   } catch (const std::runtime_error& e) {
     summary.error = job.label + ": " + e.what();
+    status = kExitInputFailed;
+  } catch (const std::invalid_argument& e) {
+    summary.error = job.label + ": the offline decoder rejected the settings or a frame: " + e.what();
     status = kExitInputFailed;
   } catch (const std::bad_alloc&) {
     summary.error = job.label + ": out of memory";

@@ -1,7 +1,6 @@
 #include "bar_pointer/CycleLayout.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace bar_pointer {
 
@@ -16,10 +15,8 @@ void CycleLayout::stateOf(int index, int& tempo, int& position) const {
   position = (index - space_.offset(lo) - head_[lo] + n) % n;
 }
 
-double beatLikelihoodRatio(double o, double observation_lambda) {
-  // Not NaN-safe by itself: features reaching here are checked finite.
-  constexpr double kEdge = 1e-3;
-  o = std::min(std::max(o, kEdge), 1.0 - kEdge);
+double beatLikelihoodRatio(double o, double observation_lambda, double min_onset) {
+  o = std::min(std::max(o, min_onset), 1.0 - min_onset);
   return o * (observation_lambda - 1.0) / (1.0 - o);
 }
 

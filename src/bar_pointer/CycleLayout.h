@@ -35,8 +35,8 @@ class CycleLayout {
   std::vector<int> head_;
 };
 
-// Likelihood ratio of a beat state to any other for onset feature `o`,
-// with o kept away from 0 and 1 so that no state becomes impossible.
-double beatLikelihoodRatio(double o, double observation_lambda);
+// Likelihood ratio of a beat state to any other for onset feature `o`
+// (finite), with o kept within [min_onset, 1 - min_onset].
+double beatLikelihoodRatio(double o, double observation_lambda, double min_onset);
 
 }  // namespace bar_pointer

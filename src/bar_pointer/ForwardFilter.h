@@ -11,7 +11,7 @@ namespace bar_pointer {
 
 class ForwardFilter {
  public:
-  ForwardFilter(const StateSpace& space, double observation_lambda);
+  ForwardFilter(const StateSpace& space, double observation_lambda, double min_onset);
 
   // One frame: move every state on, then weigh it by the onset feature `o`
   // (finite, in [0, 1]).
@@ -24,11 +24,16 @@ class ForwardFilter {
   // The most probable state after the last step (the first of equals).
   State best() const { return best_; }
   double probability(int tempo, int position) const { return alpha_[layout_.slot(tempo, position)]; }
-  // Posterior probability that a beat falls within `tolerance` frames of the
-  // frame `ahead` frames from now.
-  double beatProbability(int ahead, int tolerance) const;
+  // How much better than chance the last step's prediction explained its
+  // onset feature, in nats: the log ratio of the onset's likelihood under the
+  // predicted distribution to its likelihood at a random phase of the best
+  // tempo. Steadily positive while the tracker predicts the onsets.
+  double lastGain() const { return gain_; }
+  // The most probable number of frames until the next beat (position 0),
+  // all tempi together (0: on this frame).
+  int framesToNextBeat() const;
   // Posterior probability of each tempo (StateSpace order).
-  std::vector<double> tempoPosterior() const;
+  const std::vector<double>& tempoPosterior() const { return mass_; }
 
  private:
   void restart();
@@ -36,9 +41,13 @@ class ForwardFilter {
   const StateSpace& space_;
   CycleLayout layout_;
   double observation_lambda_;
+  double min_onset_;
   std::vector<double> alpha_;
   std::vector<double> wrap_;
+  mutable std::vector<double> until_;
+  std::vector<double> mass_;
   State best_;
+  double gain_ = 0.0;
 };
 
 }  // namespace bar_pointer

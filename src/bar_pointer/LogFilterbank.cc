@@ -32,6 +32,7 @@ LogFilterbank::LogFilterbank(double sample_rate, int window_size, double min_fre
     double sum = 0.0;
     for (double x : w) sum += x;
     start_.push_back(lo);
+    centre_.push_back(centre * bin_width);
     weight_at_.push_back(int(weights_.size()));
     length_.push_back(int(w.size()));
     for (double x : w) weights_.push_back(x / sum);

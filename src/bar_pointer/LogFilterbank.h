@@ -15,6 +15,8 @@ class LogFilterbank {
                 int bands_per_octave);
 
   int bands() const { return int(start_.size()); }
+  // Centre frequency of each band, Hz.
+  const std::vector<double>& centres() const { return centre_; }
   // `magnitudes`: window_size / 2 + 1 values; `out`: bands() values.
   void apply(const double* magnitudes, double* out) const;
 
@@ -23,6 +25,7 @@ class LogFilterbank {
   std::vector<int> weight_at_;   // where its weights begin in weights_
   std::vector<int> length_;
   std::vector<double> weights_;
+  std::vector<double> centre_;
 };
 
 }  // namespace bar_pointer

@@ -1,23 +1,18 @@
 #include "bar_pointer/OnlineTracker.h"
 
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 namespace bar_pointer {
 
-namespace {
-
-const Settings& checked(const Settings& s) {
-  validate(s);
-  return s;
-}
-
-}  // namespace
-
 OnlineTracker::OnlineTracker(const Settings& s)
-    : s_(checked(s)),
+    : s_(validated(s)),
       space_(std::make_unique<StateSpace>(s_)),
       feature_(s_),
-      filter_(*space_, s_.observation_lambda) {}
+      filter_(*space_, s_.observation_lambda, s_.min_onset),
+      evidence_(s_.confidenceFrames(), s_.confidence_half_nats),
+      onsets_(std::size_t(4 * intervalRange(s_).longest + 2 * s_.accent_frames + 2), 0.0) {}
 
 FrameResult OnlineTracker::process(const double* magnitudes, std::size_t count) {
   return processOnset(feature_.process(magnitudes, count));
@@ -27,23 +22,59 @@ FrameResult OnlineTracker::processOnset(double onset) {
   if (!(onset >= 0.0 && onset <= 1.0))
     throw std::invalid_argument("bar_pointer: an onset feature outside [0, 1]");
   filter_.step(onset);
+  onsets_[std::size_t(frame_ % int64_t(onsets_.size()))] = onset;
   FrameResult r;
   r.frame = frame_++;
   r.onset = onset;
   const ForwardFilter::State best = filter_.best();
   r.interval = space_->interval(best.tempo);
-  r.tempo = 60.0 * s_.framesPerSecond() / r.interval;
-  // Frames until the best state's next beat (0: a beat on this frame).
-  const int until = (r.interval - best.position) % r.interval;
-  r.confidence = filter_.beatProbability(until, s_.confidence_frames);
+  // The most probable time of the next beat, over all tempi together: the
+  // single best state alone flickers between tempi and phases of similar
+  // probability.
+  const int until = filter_.framesToNextBeat();
+  evidence_.push(filter_.lastGain());
   const int64_t due = r.frame + until;
+  r.confidence = evidence_.confidence() * accentOf(due, r.interval);
   if (until <= s_.announce_ahead &&
       (last_beat_ < 0 || double(due - last_beat_) >= s_.min_beat_spacing * r.interval)) {
     r.beat = true;
     r.beat_frame = due;
     last_beat_ = due;
   }
+  r.tempo = tempoNear(r.interval);
   return r;
+}
+
+// The weaker of the onset peaks at the same beat two and four beats back.
+double OnlineTracker::accentOf(int64_t beat, int interval) const {
+  const int64_t newest = frame_ - 1, ring = int64_t(onsets_.size());
+  double accent = 1.0;
+  for (int back : {2, 4}) {
+    const int64_t centre = beat - int64_t(back) * interval;
+    double peak = 0.0;
+    for (int64_t f = centre - s_.accent_frames; f <= centre + s_.accent_frames; ++f)
+      if (f >= 0 && f <= newest && f > newest - ring) peak = std::max(peak, onsets_[std::size_t(f % ring)]);
+    accent = std::min(accent, peak);
+  }
+  return accent;
+}
+
+double OnlineTracker::tempoNear(int interval) {
+  const std::vector<double>& mass = filter_.tempoPosterior();
+  double weight = 0.0, sum = 0.0;
+  for (int t = 0; t < space_->tempi(); ++t) {
+    const double i = space_->interval(t);
+    if (std::fabs(i / interval - 1.0) > 0.1) continue;
+    weight += mass[t];
+    sum += mass[t] * i;
+  }
+  const double mean = weight > 0.0 ? sum / weight : interval;
+  // Follows a steady tempo within a second; a jump is taken at once.
+  if (smoothed_interval_ == 0.0 || std::fabs(mean / smoothed_interval_ - 1.0) > 0.1)
+    smoothed_interval_ = mean;
+  else
+    smoothed_interval_ += (mean - smoothed_interval_) / s_.framesPerSecond();
+  return 60.0 * s_.framesPerSecond() / smoothed_interval_;
 }
 
 }  // namespace bar_pointer

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "bar_pointer/EvidenceWindow.h"
 #include "bar_pointer/ForwardFilter.h"
 #include "bar_pointer/OnsetFeature.h"
 #include "bar_pointer/Settings.h"
@@ -21,9 +22,13 @@ struct FrameResult {
   bool beat = false;         // a beat is announced on this frame
   int64_t beat_frame = -1;   // the frame the announced beat falls on (>= frame)
   int interval = 0;          // current beat interval, frames
-  double tempo = 0.0;        // current tempo, BPM
-  // Probability that a beat falls within confidence_frames of the next
-  // predicted beat (of the announced beat on a beat frame).
+  // Current tempo, BPM: the posterior mean interval around the best one,
+  // smoothed over about a second (whole frames alone are too coarse at fast
+  // tempi: 33 frames is 181.8 BPM, 32 is 187.5).
+  double tempo = 0.0;
+  // In [0, 1): of the next predicted beat (the announced one on a beat
+  // frame): the tracker's lock on the beat times the beat's accent (see
+  // Settings::accent_frames).
   double confidence = 0.0;
 };
 
@@ -41,15 +46,22 @@ class OnlineTracker {
   const Settings& settings() const { return s_; }
   const StateSpace& stateSpace() const { return *space_; }
   // Posterior probability of each beat interval, shortest first.
-  std::vector<double> tempoPosterior() const { return filter_.tempoPosterior(); }
+  const std::vector<double>& tempoPosterior() const { return filter_.tempoPosterior(); }
 
  private:
   Settings s_;
   std::unique_ptr<StateSpace> space_;
   OnsetFeature feature_;
   ForwardFilter filter_;
+  EvidenceWindow evidence_;
   int64_t frame_ = 0;
   int64_t last_beat_ = -1;
+  double smoothed_interval_ = 0.0;
+  std::vector<double> onsets_;  // ring of the recent onset features, by frame
+
+  double accentOf(int64_t beat, int interval) const;
+
+  double tempoNear(int interval);
 };
 
 }  // namespace bar_pointer

@@ -15,7 +15,9 @@ OnsetFeature::OnsetFeature(const Settings& s)
       rise_history_(std::max<std::size_t>(1, std::size_t(std::lround(s.floor_seconds *
                                                                      s.framesPerSecond())))),
       norm_frames_(std::max<int64_t>(1, std::llround(s.normalisation_seconds *
-                                                     s.framesPerSecond()))) {}
+                                                     s.framesPerSecond()))) {
+  for (double f : bank_.centres()) emphasis_.push_back(std::pow(f / 1000.0, s.high_emphasis));
+}
 
 double OnsetFeature::process(const double* m, std::size_t count) {
   if (count != std::size_t(s_.bins()))
@@ -39,7 +41,7 @@ double OnsetFeature::process(const double* m, std::size_t count) {
       double top = ref[b];
       for (int j = std::max(0, b - half); j <= std::min(n - 1, b + half); ++j)
         top = std::max(top, ref[j]);
-      rise += std::max(0.0, bands_[b] - top);
+      rise += emphasis_[b] * std::max(0.0, bands_[b] - top);
     }
   }
   ref = bands_;
@@ -49,18 +51,21 @@ double OnsetFeature::process(const double* m, std::size_t count) {
 }
 
 double OnsetFeature::floorOf(double rise) {
-  // Mean of the earlier rises in the window (the current one is not its own floor).
+  // A low quantile of the earlier rises in the window: a steady noise floor
+  // rises a little every frame, music rarely stays quiet for a whole window.
   const std::size_t w = rise_history_.size();
-  const double floor = rise_count_ ? s_.floor_scale * rise_sum_ / double(std::min(rise_count_, w)) : 0.0;
-  double& slot = rise_history_[rise_count_ % w];
-  rise_sum_ += rise - slot;
-  slot = rise;
-  ++rise_count_;
-  // Summed afresh once per window, so rounding cannot drift over hours.
-  if (rise_count_ % w == 0) {
-    rise_sum_ = 0.0;
-    for (double r : rise_history_) rise_sum_ += r;
+  double floor = 0.0;
+  if (!sorted_.empty()) {
+    const std::size_t k = std::min(sorted_.size() - 1, std::size_t(s_.floor_quantile * double(sorted_.size())));
+    floor = s_.floor_scale * sorted_[k];
   }
+  if (rise_count_ >= w) {
+    const double old = rise_history_[rise_count_ % w];
+    sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), old));
+  }
+  sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), rise), rise);
+  rise_history_[rise_count_ % w] = rise;
+  ++rise_count_;
   return s_.floor_scale > 0.0 ? floor : 0.0;
 }
 

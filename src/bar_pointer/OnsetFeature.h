@@ -33,14 +33,15 @@ class OnsetFeature {
   Settings s_;
   LogFilterbank bank_;
   std::vector<double> bands_;
+  std::vector<double> emphasis_;  // weight of each band's rise
   std::vector<std::vector<double>> past_;  // the last diff_frames band vectors
   int64_t frame_ = 0;
   double last_rise_ = 0.0;
 
-  // Running mean of the rise over the floor window.
+  // The rises of the floor window, by age and in order.
   std::vector<double> rise_history_;
   std::size_t rise_count_ = 0;
-  double rise_sum_ = 0.0;
+  std::vector<double> sorted_;  // the same rises, in increasing order
 
   // Running maximum over the normalisation window: (frame, value), values
   // falling from front to back.

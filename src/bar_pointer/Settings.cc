@@ -30,8 +30,11 @@ void validate(const Settings& s) {
   require(s.max_filter_bands >= 1 && s.max_filter_bands % 2 == 1 && s.max_filter_bands <= 15,
           "max_filter_bands", "odd, 1 to 15");
   require(s.diff_frames >= 1 && s.diff_frames <= 16, "diff_frames", "1 to 16");
+  require(finite(s.high_emphasis) && std::fabs(s.high_emphasis) <= 4.0, "high_emphasis", "-4 to 4");
   require(finite(s.floor_seconds) && s.floor_seconds >= 0.0 && s.floor_seconds <= 60.0,
           "floor_seconds", "0 to 60");
+  require(finite(s.floor_quantile) && s.floor_quantile >= 0.0 && s.floor_quantile <= 1.0,
+          "floor_quantile", "0 to 1");
   require(finite(s.floor_scale) && s.floor_scale >= 0.0 && s.floor_scale <= 10.0, "floor_scale",
           "0 to 10");
   require(finite(s.normalisation_seconds) && s.normalisation_seconds > 0.0 &&
@@ -43,10 +46,17 @@ void validate(const Settings& s) {
           "0 or more");
   require(finite(s.observation_lambda) && s.observation_lambda > 1.0, "observation_lambda",
           "above 1");
+  require(finite(s.min_onset) && s.min_onset > 0.0 && s.min_onset < 0.5, "min_onset",
+          "above 0 and below 0.5");
   require(finite(s.min_beat_spacing) && s.min_beat_spacing >= 0.0 && s.min_beat_spacing < 1.0,
           "min_beat_spacing", "0 to below 1");
   require(s.announce_ahead >= 0, "announce_ahead", "0 or more frames");
-  require(s.confidence_frames >= 0, "confidence_frames", "0 or more frames");
+  require(finite(s.confidence_seconds) && s.confidence_seconds > 0.0 &&
+              s.confidence_seconds <= 600.0,
+          "confidence_seconds", "above 0, at most 600");
+  require(finite(s.confidence_half_nats) && s.confidence_half_nats > 0.0,
+          "confidence_half_nats", "above 0");
+  require(s.accent_frames >= 0 && s.accent_frames <= 50, "accent_frames", "0 to 50");
   require(s.beat_region >= 1, "beat_region", "at least 1 frame");
   require(finite(s.offline_lookahead_seconds) && s.offline_lookahead_seconds >= 1.0,
           "offline_lookahead_seconds", "at least 1");
@@ -65,6 +75,11 @@ void validate(const Settings& s) {
   require(iv.longest > iv.shortest, "the tempo range", "at least two beat intervals wide");
   require(s.announce_ahead < iv.shortest, "announce_ahead",
           "shorter than the shortest beat interval (" + std::to_string(iv.shortest) + " frames)");
+}
+
+const Settings& validated(const Settings& s) {
+  validate(s);
+  return s;
 }
 
 }  // namespace bar_pointer

@@ -2,6 +2,9 @@
 // setting here, with the value that measured best on our evaluation music.
 #pragma once
 
+#include <cmath>
+#include <cstddef>
+
 namespace bar_pointer {
 
 struct Settings {
@@ -21,10 +24,16 @@ struct Settings {
   double compression = 10.0;        // log(1 + compression * band)
   int max_filter_bands = 3;         // width of the maximum filter, odd
   int diff_frames = 1;              // the rise is taken over this many frames
-  // A steady noise floor makes a steady rise; an adaptive floor (the running
-  // mean of the rise over `floor_seconds`, times `floor_scale`) is taken off
-  // before normalising. 0 turns it off.
+  // Each band's rise is weighted by (centre / 1 kHz)^high_emphasis: attacks
+  // are broadband and stand out best high up, where tonal partials are weak,
+  // while the low bands' rises come as much from bass notes and vibrato.
+  double high_emphasis = 0.3;
+  // A steady noise floor rises a little in every frame; an adaptive floor,
+  // `floor_scale` times the `floor_quantile` of the rises of the last
+  // `floor_seconds`, is taken off before normalising (music is rarely
+  // without onsets for a quarter of a second). floor_scale 0 turns it off.
   double floor_seconds = 1.0;
+  double floor_quantile = 0.25;
   double floor_scale = 1.0;
   double normalisation_seconds = 3.0;  // running maximum that maps to 1
 
@@ -34,19 +43,32 @@ struct Settings {
   double max_bpm = 215.0;
   // Tempo changes only at the beat, from interval i to j with probability
   // proportional to exp(-transition_lambda * |j / i - 1|).
-  double transition_lambda = 300.0;
+  double transition_lambda = 100.0;
   // A beat state (the first `beat_region` positions) has likelihood o, any
   // other (1 - o) / (observation_lambda - 1), o being the onset feature.
   double observation_lambda = 16.0;
   int beat_region = 3;
+  // o is kept within [min_onset, 1 - min_onset]: a beat without an onset (a
+  // rest, a syncopation) stays possible instead of ruling out its tempo.
+  double min_onset = 0.03;
 
   // Online decisions: a beat is announced at most once per this fraction of
-  // the current interval, `announce_ahead` frames before it is predicted.
+  // the current interval, up to `announce_ahead` frames before it is
+  // predicted. A frame describes the middle of its window, whose second
+  // half is already heard; 3 frames ahead (30 ms) puts the predicted beat at
+  // or after the moment the decision is made with a 46 ms window.
   double min_beat_spacing = 0.6;
-  int announce_ahead = 0;
-  // Confidence: posterior probability that a beat lies within this many
-  // frames of the announced one.
-  int confidence_frames = 4;
+  int announce_ahead = 3;
+  // Confidence of a beat: that the tracker is locked on (how much better
+  // than chance the posterior predicted the onsets of the last
+  // `confidence_seconds`, in nats, mapped to [0, 1) so that
+  // `confidence_half_nats` gives 0.5), times its accent: the onset feature
+  // within `accent_frames` of the same beat two and four beats earlier
+  // (online) or of the beat itself (offline). Off-beats taken for beats,
+  // the commonest error, carry weaker onsets than beats.
+  double confidence_seconds = 4.0;
+  double confidence_half_nats = 5.0;
+  int accent_frames = 2;
 
   // Offline decoding (Viterbi) keeps its back-pointers for at most
   // `offline_segment_seconds` of input; when they are full, the best path is
@@ -57,10 +79,16 @@ struct Settings {
   double offline_lookahead_seconds = 30.0;
 
   double framesPerSecond() const { return sample_rate / hop_size; }
+  std::size_t confidenceFrames() const {
+    const double n = std::round(confidence_seconds * framesPerSecond());
+    return n >= 1.0 ? std::size_t(n) : 1;
+  }
   int bins() const { return window_size / 2 + 1; }
 };
 
 // Throws std::invalid_argument naming the first setting out of range.
 void validate(const Settings& s);
+// `s`, once validated: for member initialisers.
+const Settings& validated(const Settings& s);
 
 }  // namespace bar_pointer

@@ -35,6 +35,11 @@ class StateSpace {
   int tempi() const { return int(interval_.size()); }
   int states() const { return states_; }
   int interval(int tempo) const { return interval_[tempo]; }
+  // The tempo of a beat interval, -1 outside the range.
+  int tempoOf(int interval) const {
+    const int t = interval - interval_.front();
+    return t >= 0 && t < tempi() ? t : -1;
+  }
   // Index of the first state of a tempo in the flat state arrays.
   int offset(int tempo) const { return offset_[tempo]; }
   // Transitions into position 0 of `to`; the weights out of each tempo sum to 1.

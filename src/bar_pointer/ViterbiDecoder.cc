@@ -7,20 +7,12 @@
 
 namespace bar_pointer {
 
-namespace {
-
-const Settings& checked(const Settings& s) {
-  validate(s);
-  return s;
-}
-
-}  // namespace
-
 ViterbiDecoder::ViterbiDecoder(const Settings& s)
-    : s_(checked(s)),
+    : s_(validated(s)),
       space_(std::make_unique<StateSpace>(s_)),
       layout_(*space_),
-      filter_(*space_, s_.observation_lambda),
+      filter_(*space_, s_.observation_lambda, s_.min_onset),
+      evidence_(s_.confidenceFrames(), s_.confidence_half_nats),
       score_(space_->states(), 0.0),
       wrap_(space_->tempi()),
       segment_frames_(std::llround(s_.offline_segment_seconds * s_.framesPerSecond())),
@@ -57,12 +49,14 @@ void ViterbiDecoder::push(double o) {
     score_[layout_.slot(to, 0)] = best;
     from_[row + to] = uint16_t(from);
   }
-  const double gain = std::log(beatLikelihoodRatio(o, s_.observation_lambda));
+  const double gain = std::log(beatLikelihoodRatio(o, s_.observation_lambda, s_.min_onset));
   for (int t = 0; t < tempi; ++t)
     for (int p = 0; p < space_->beatRegion(); ++p) score_[layout_.slot(t, p)] += gain;
 
   filter_.step(o);
-  confidence_.push_back(float(filter_.beatProbability(0, s_.confidence_frames)));
+  evidence_.push(filter_.lastGain());
+  lock_.push_back(float(evidence_.confidence()));
+  onset_.push_back(float(o));
   ++frame_;
   if (frame_ - base_ >= segment_frames_) {
     traceBack(frame_ - lookahead_frames_);
@@ -83,7 +77,7 @@ std::vector<DecodedBeat> ViterbiDecoder::takeBeats() {
 }
 
 std::size_t ViterbiDecoder::pendingBytes() const {
-  return from_.capacity() * sizeof(uint16_t) + confidence_.capacity() * sizeof(float);
+  return from_.capacity() * sizeof(uint16_t) + (lock_.capacity() + onset_.capacity()) * sizeof(float);
 }
 
 // Follows the best path from the newest frame back to base_ and makes the
@@ -97,7 +91,7 @@ void ViterbiDecoder::traceBack(int64_t final_before) {
   layout_.stateOf(at, tempo, position);
 
   const int tempi = space_->tempi();
-  std::vector<DecodedBeat> path;
+  std::vector<DecodedBeat> path;  // newest first
   int64_t f = frame_ - 1;
   while (f >= base_) {
     const int64_t b = f - position;
@@ -106,20 +100,28 @@ void ViterbiDecoder::traceBack(int64_t final_before) {
     beat.frame = b;
     beat.interval = space_->interval(tempo);
     beat.tempo = 60.0 * s_.framesPerSecond() / beat.interval;
-    beat.confidence = confidence_[std::size_t(b - base_)];
     path.push_back(beat);
     tempo = from_[std::size_t(b - base_) * tempi + tempo];
     position = space_->interval(tempo) - 1;
     f = b - 1;
   }
   std::reverse(path.begin(), path.end());
-  for (const DecodedBeat& b : path) {
-    if (b.frame >= final_before) break;
+  for (DecodedBeat& b : path) {
+    if (b.frame >= final_before) break;  // the next trace starts there
     // Where two stretches of path meet, a beat may be seen twice.
     if (last_final_ >= 0 && double(b.frame - last_final_) < 0.5 * b.interval) continue;
+    b.confidence = confidenceAt(b.frame);
     ready_.push_back(b);
     last_final_ = b.frame;
   }
+}
+
+double ViterbiDecoder::confidenceAt(int64_t frame) const {
+  double peak = 0.0;
+  for (int64_t f = std::max(base_, frame - s_.accent_frames);
+       f <= std::min(frame_ - 1, frame + s_.accent_frames); ++f)
+    peak = std::max(peak, double(onset_[std::size_t(f - base_)]));
+  return double(lock_[std::size_t(frame - base_)]) * peak;
 }
 
 // Drops the back-pointers of frames that are final and renormalises the scores.
@@ -128,7 +130,8 @@ void ViterbiDecoder::rebase() {
   const std::size_t drop = std::size_t(keep_from - base_);
   const int tempi = space_->tempi();
   from_.erase(from_.begin(), from_.begin() + std::ptrdiff_t(drop * tempi));
-  confidence_.erase(confidence_.begin(), confidence_.begin() + std::ptrdiff_t(drop));
+  lock_.erase(lock_.begin(), lock_.begin() + std::ptrdiff_t(drop));
+  onset_.erase(onset_.begin(), onset_.begin() + std::ptrdiff_t(drop));
   base_ = keep_from;
   const double top = *std::max_element(score_.begin(), score_.end());
   for (double& v : score_) v -= top;

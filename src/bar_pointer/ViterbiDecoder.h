@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bar_pointer/CycleLayout.h"
+#include "bar_pointer/EvidenceWindow.h"
 #include "bar_pointer/ForwardFilter.h"
 #include "bar_pointer/Settings.h"
 #include "bar_pointer/StateSpace.h"
@@ -20,7 +21,7 @@ struct DecodedBeat {
   int64_t frame = 0;
   int interval = 0;          // frames, on the path at this beat
   double tempo = 0.0;        // BPM
-  double confidence = 0.0;   // the forward posterior's beat probability on that frame
+  double confidence = 0.0;   // lock on the beat times the beat's own onset peak (Settings)
 };
 
 class ViterbiDecoder {
@@ -37,23 +38,26 @@ class ViterbiDecoder {
   std::vector<DecodedBeat> takeBeats();
 
   int64_t frames() const { return frame_; }
-  // Bytes held for back-pointers and confidences now.
+  // Bytes held for back-pointers and per-frame values now.
   std::size_t pendingBytes() const;
 
  private:
   void traceBack(int64_t final_before);
   void rebase();
+  double confidenceAt(int64_t frame) const;
 
   Settings s_;
   std::unique_ptr<StateSpace> space_;
   CycleLayout layout_;
   ForwardFilter filter_;
+  EvidenceWindow evidence_;
   std::vector<double> score_;     // log scores, up to a common constant
   std::vector<double> wrap_;
   std::vector<double> log_arc_;   // per tempo, in arcsInto order
   std::vector<int> arc_at_;
   std::vector<uint16_t> from_;    // per frame since base_, per tempo: where position 0 came from
-  std::vector<float> confidence_; // per frame since base_
+  std::vector<float> lock_;       // per frame since base_: EvidenceWindow::confidence
+  std::vector<float> onset_;      // per frame since base_
   int64_t base_ = 0;              // first frame whose back-pointers are held
   int64_t frame_ = 0;
   int64_t segment_frames_;

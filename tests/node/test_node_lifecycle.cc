@@ -1,11 +1,14 @@
 // Construction, parameters, margins, frame order and malformed frames.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 
+#include "BarPointerTracker.h"
 #include "BeatTracker.h"
 #include "FrameSource.h"
 #include "NodeFixture.h"
@@ -73,6 +76,12 @@ TEST_F(NodeLifecycle, DeclaresPortsInOrder) {
   const char *outputs[] = {"BEAT_DETECTED", "TEMPO",       "CONFIDENCE",
                            "ONSET_VECTOR",  "STPM_VECTOR", "CHROMA_VECTOR"};
   for (int id = 0; id < 6; ++id) EXPECT_EQ(node.getOutputID(outputs[id]), id);
+  // The bar-pointer node has the same ports, and one more output after them.
+  BarPointerTracker bar("bar", NodeParams().set());
+  EXPECT_EQ(bar.getInputID("AUDIO"), 0);
+  EXPECT_EQ(bar.getInputID("FFTAUDIO"), 1);
+  for (int id = 0; id < 6; ++id) EXPECT_EQ(bar.getOutputID(outputs[id]), id);
+  EXPECT_EQ(bar.getOutputID("BEAT_AHEAD"), 6);
 }
 
 TEST_F(NodeLifecycle, ParameterOfTheWrongTypeRaisesCastException) {
@@ -265,4 +274,150 @@ TEST_F(NodeLifecycle, MalformedFramesRaiseAndTheNodeRecovers) {
   ASSERT_NE(first, std::string::npos);
   EXPECT_EQ(out.find("BeatTracker::count0Initialize", first + 1), std::string::npos)
       << "refused frames must not build a second engine";
+}
+
+// The bar-pointer node: a parameter out of its range is refused with a
+// GeneralException naming it (a tempo range the tracker cannot use at the
+// frame rate names every parameter that sets it, and the tracker's own
+// reason); a value of the wrong type raises the host's CastException.
+TEST_F(NodeLifecycle, BarPointerNodeRejectsBadParametersNamingThem) {
+  auto i = [](int v) { return ObjectRef(NetCType<int>::alloc(v)); };
+  auto f = [](float v) { return ObjectRef(NetCType<float>::alloc(v)); };
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    const char *name;
+    ObjectRef value;
+    const char *expected;  // empty: a CastException
+    const char *also;
+  };
+  // 100 frames per second, 60 to 200 BPM: beat intervals of 30 to 100 frames.
+  const Case cases[] = {
+      {"RELIABILITY-THRESHOLD", f(1.5f), "\"RELIABILITY-THRESHOLD\" must be 0 to 1", ""},
+      {"RELIABILITY-THRESHOLD", f(nan), "\"RELIABILITY-THRESHOLD\" must be 0 to 1", ""},
+      {"SAMPLING_RATE", i(0), "\"SAMPLING_RATE\" must be above 0 Hz", ""},
+      {"SAMPLING_RATE", i(500), "\"SAMPLING_RATE\" 500,", "sample_rate"},
+      {"ADVANCE", i(0), "\"ADVANCE\" must be 1 to 1048576 samples", ""},
+      {"ADVANCE", i(2000000), "\"ADVANCE\" must be 1 to 1048576 samples", ""},
+      {"MIN_BPM", i(-60), "\"MIN_BPM\" must be above 0", ""},
+      {"MAX_BPM", i(60), "\"MAX_BPM\" (60) must be above \"MIN_BPM\" (60)", ""},
+      {"MIN_BPM", i(1), "\"MIN_BPM\" 1, \"MAX_BPM\" 200", "min_bpm"},
+      {"ANNOUNCE_AHEAD", i(-1), "\"ANNOUNCE_AHEAD\" must be 0 frames or more", ""},
+      {"ANNOUNCE_AHEAD", i(30), "\"ANNOUNCE_AHEAD\" 30 give no usable tracker", "announce_ahead"},
+      {"COMPRESSION", f(-1.0f), "\"COMPRESSION\" must be a finite number, 0 or more", ""},
+      {"COMPRESSION", f(inf), "\"COMPRESSION\" must be a finite number, 0 or more", ""},
+      {"TRANSITION_LAMBDA", f(-0.5f), "\"TRANSITION_LAMBDA\" must be a finite number, 0 or more", ""},
+      {"OBSERVATION_LAMBDA", f(1.0f), "\"OBSERVATION_LAMBDA\" must be a finite number above 1", ""},
+      {"ADVANCE", f(441.0f), "", ""},
+      {"VECTOR_FLAG", i(1), "", ""},
+      {"LOG_FLAG", f(0.0f), "", ""},
+      {"ANNOUNCE_AHEAD", f(3.0f), "", ""},
+      {"COMPRESSION", i(10), "", ""},
+      {"OBSERVATION_LAMBDA", TrueObject, "", ""},
+  };
+  for (const Case &c : cases) {
+    ParameterSet params = NodeParams().set();
+    params.add(c.name, c.value);
+    std::ostringstream value;
+    value << c.value;
+    const std::string what = c.name + (" " + value.str());
+    try {
+      BarPointerTracker node("beat", params);
+      ADD_FAILURE() << what << " was accepted";
+    } catch (BaseException *e) {
+      const std::string message = printed(e);
+      if (*c.expected == '\0') {
+        EXPECT_NE(dynamic_cast<CastException *>(e), nullptr) << what << ": " << message;
+      } else {
+        EXPECT_NE(dynamic_cast<GeneralException *>(e), nullptr) << what << ": " << message;
+        EXPECT_NE(message.find(c.expected), std::string::npos) << what << ": " << message;
+        EXPECT_NE(message.find(c.also), std::string::npos) << what << ": " << message;
+      }
+      delete e;
+    }
+  }
+  // Its own parameters are optional; in range they are taken.
+  ParameterSet params = NodeParams().set();
+  params.add("ANNOUNCE_AHEAD", i(29));
+  params.add("COMPRESSION", f(0.0f));
+  params.add("TRANSITION_LAMBDA", f(0.0f));
+  params.add("OBSERVATION_LAMBDA", f(1.5f));
+  params.add("RELIABILITY-THRESHOLD", f(1.0f));
+  EXPECT_NO_THROW(BarPointerTracker("beat", params));
+  EXPECT_TRUE(std::filesystem::is_empty(dir)) << "the node writes no files";
+}
+
+// The bar-pointer node refuses malformed frames, and spectra holding NaN or
+// infinity, with a host exception naming the frame, and changes nothing: its
+// results afterwards are those of a node that never saw the bad frames.
+TEST_F(NodeLifecycle, BarPointerNodeRefusesBadFramesAndChangesNothing) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  // Frame `odd` gets `shape` and, if not 0, `poison` in one bin.
+  const Shape good{2048, 1, 1025};
+  auto frames = [good](int odd, Shape shape, float poison) -> FrameSource::Maker {
+    return [=](int count, FrameSource::Audio &audio, FrameSource::Spectrum &spectrum) {
+      const Shape s = count == odd ? shape : good;
+      audio.resize(1, s.audio_columns);
+      spectrum.resize(s.spectrum_rows, s.spectrum_columns);
+      const float level = count % 25 == 0 ? 1.0f : 0.01f;
+      for (int r = 0; r < s.spectrum_rows; ++r)
+        for (int j = 0; j < s.spectrum_columns; ++j) spectrum(r, j) = {level, 0.0f};
+      if (count == odd && poison != 0.0f) spectrum(0, 10) = {0.5f, poison};
+    };
+  };
+  BarPointerTracker node("beat", NodeParams().set());
+  const int confidence_id = node.getOutputID("CONFIDENCE");
+  std::vector<std::unique_ptr<FrameSource> > sources;
+  auto expectFrame = [&](int frame, Shape shape, float poison, const std::string &error) {
+    sources.push_back(std::make_unique<FrameSource>(frames(frame, shape, poison)));
+    sources.back()->feed(node);
+    if (!node.isInitialized()) node.initialize();
+    try {
+      node.getOutput(confidence_id, frame);
+      EXPECT_TRUE(error.empty()) << "frame " << frame << " was accepted, expected: " << error;
+    } catch (BaseException *e) {
+      const std::string message = printed(e);
+      EXPECT_FALSE(error.empty()) << message;
+      EXPECT_NE(message.find(error), std::string::npos) << message;
+      EXPECT_NE(message.find("Exception caught in BufferedNode::getOutput"), std::string::npos);
+      delete e;
+    }
+  };
+  expectFrame(0, {256, 1, 129}, 0, "\"ADVANCE\" (441) is larger than the analysis window (256");
+  expectFrame(0, {2048, 1, 1024}, 0, "1024 columns, not the 1025 bins of a 2048-sample window");
+  expectFrame(0, {2048, 0, 1025}, 0, "frame 0: the FFTAUDIO matrix has no rows");
+  expectFrame(0, {2048, 1, 1025}, nan, "frame 0: the FFTAUDIO spectrum is refused");
+  expectFrame(1, good, 0, "");
+  expectFrame(2, {1000, 1, 1025}, 0, "1000 columns, fewer than the analysis window of 2048");
+  expectFrame(2, {2048, 1, 513}, 0, "frame 2: the FFTAUDIO matrix has 513 columns");
+  expectFrame(2, {2048, 1, 1025}, inf, "frame 2: the FFTAUDIO spectrum is refused");
+  expectFrame(2, {2048, 1, 1025}, -inf, "frame 2: the FFTAUDIO spectrum is refused");
+  // A wider AUDIO frame is within bounds: only its width is checked.
+  expectFrame(3, {4096, 1, 1025}, 0, "");
+  expectFrame(60, good, 0, "");
+
+  BarPointerTracker untouched("beat", NodeParams().set());
+  FrameSource clean(frames(-1, good, 0.0f));
+  clean.feed(untouched);
+  untouched.initialize();
+  EXPECT_EQ(dereference_cast<float>(node.getOutput(confidence_id, 60)),
+            dereference_cast<float>(untouched.getOutput(confidence_id, 60)));
+
+  // A window the tracker cannot use is refused on frame 0, when it is known.
+  NodeParams small;
+  small.advance = 32;
+  BarPointerTracker tiny("beat", small.set());
+  FrameSource source(quietFrames(32, 17));
+  source.feed(tiny);
+  tiny.initialize();
+  try {
+    tiny.getOutput(confidence_id, 0);
+    ADD_FAILURE() << "a window of 32 samples was accepted";
+  } catch (BaseException *e) {
+    EXPECT_NE(printed(e).find("frame 0: cannot build the tracker for a window of 32 samples"),
+              std::string::npos)
+        << printed(e);
+    delete e;
+  }
 }

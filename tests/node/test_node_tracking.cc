@@ -2,12 +2,14 @@
 // feature outputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "BarPointerTracker.h"
 #include "BeatTracker.h"
 #include "FrameSource.h"
 #include "NodeFixture.h"
@@ -37,10 +39,12 @@ struct FrameOutputs {
   bool detected;
   float tempo;
   float confidence;
+  int ahead;  // "BEAT_AHEAD", where the node has it
 };
 
 // Runs `frames` frames through a node and collects its scalar outputs.
-std::vector<FrameOutputs> run(BeatTracker &node, FrameSource &source, int frames) {
+std::vector<FrameOutputs> run(Node &node, FrameSource &source, int frames,
+                              bool beat_ahead = false) {
   source.feed(node);
   node.initialize();
   std::vector<FrameOutputs> outputs;
@@ -48,8 +52,10 @@ std::vector<FrameOutputs> run(BeatTracker &node, FrameSource &source, int frames
     ObjectRef detected = node.getOutput(node.getOutputID("BEAT_DETECTED"), i);
     ObjectRef tempo = node.getOutput(node.getOutputID("TEMPO"), i);
     ObjectRef confidence = node.getOutput(node.getOutputID("CONFIDENCE"), i);
+    const int ahead =
+        beat_ahead ? dereference_cast<int>(node.getOutput(node.getOutputID("BEAT_AHEAD"), i)) : 0;
     outputs.push_back({dereference_cast<bool>(detected), dereference_cast<float>(tempo),
-                       dereference_cast<float>(confidence)});
+                       dereference_cast<float>(confidence), ahead});
   }
   return outputs;
 }
@@ -177,4 +183,81 @@ TEST_F(NodeTracking, BeatsWithoutAnIntervalAreNotPublished) {
   std::ifstream log(dir / "bt_pellanbt.dat");
   std::string line;
   while (std::getline(log, line)) EXPECT_EQ(line.find("inf"), std::string::npos) << line;
+}
+
+// The bar-pointer node on the click track at 44100 Hz, advance 441, window
+// 2048: after a few seconds to settle, one beat per click, each on its
+// click or, with "ANNOUNCE_AHEAD", announced up to that many frames before
+// it, and the tempo of the confident ones at 120 BPM.
+TEST_F(NodeTracking, BarPointerNodeFollowsClicksAt120Bpm) {
+  const int period = 50, phase = 7, frames = 1500, settle = 400;
+  for (int announce_ahead : {0, 3}) {
+    SCOPED_TRACE("ANNOUNCE_AHEAD " + std::to_string(announce_ahead));
+    ParameterSet params = NodeParams().set();
+    params.add("ANNOUNCE_AHEAD", ObjectRef(NetCType<int>::alloc(announce_ahead)));
+    BarPointerTracker node("beat", params);
+    FrameSource source(clickTrack(2048, period, phase));
+    const std::vector<FrameOutputs> out = run(node, source, frames, true);
+
+    int beats = 0, reliable = 0, ahead_of_time = 0;
+    for (int k = 0; k < frames; ++k) {
+      ASSERT_TRUE(std::isfinite(out[k].confidence)) << "frame " << k;
+      ASSERT_GE(out[k].confidence, 0.0f);
+      ASSERT_LE(out[k].confidence, 1.0f);
+      if (!out[k].detected) {
+        EXPECT_EQ(out[k].tempo, 0.0f) << "frame " << k;
+        EXPECT_EQ(out[k].ahead, 0) << "frame " << k;
+        continue;
+      }
+      EXPECT_GE(out[k].ahead, 0) << "frame " << k;
+      EXPECT_LE(out[k].ahead, announce_ahead) << "frame " << k;
+      ahead_of_time += out[k].ahead > 0;
+      const int beat = k + out[k].ahead;
+      if (beat < settle) continue;
+      const int offset = ((beat - phase) % period + period) % period;
+      EXPECT_TRUE(offset <= 2 || offset >= period - 2) << "beat at frame " << beat;
+      ++beats;
+      if (out[k].tempo != 0.0f) {
+        EXPECT_NEAR(out[k].tempo, 120.0f, 1.2f) << "frame " << k;
+        EXPECT_GE(out[k].confidence, 0.5f) << "frame " << k;
+        ++reliable;
+      }
+    }
+    const int clicks = (frames - settle) / period;
+    EXPECT_NEAR(beats, clicks, 1);
+    EXPECT_GE(reliable, clicks * 3 / 4);
+    if (announce_ahead > 0) {
+      EXPECT_GE(ahead_of_time, clicks * 3 / 4);
+    }
+  }
+}
+
+// With "VECTOR_FLAG": the frame's onset feature, the tempo posterior over
+// the beat intervals (100 frames per second, 60 to 200 BPM: 30 to 100
+// frames, shortest first), and no chroma.
+TEST_F(NodeTracking, BarPointerNodeVectorOutputs) {
+  NodeParams params;
+  params.vectors = true;
+  BarPointerTracker node("beat", params.set());
+  FrameSource source(clickTrack(2048, 50, 0));
+  run(node, source, 1450);
+  auto vectorAt = [&](const char *name, int frame) -> std::vector<float> {
+    RCPtr<Vector<float> > v = node.getOutput(node.getOutputID(name), frame);
+    return std::vector<float>(v->begin(), v->end());
+  };
+  const std::vector<float> on_click = vectorAt("ONSET_VECTOR", 1450);
+  ASSERT_EQ(on_click.size(), 1u);
+  EXPECT_GT(on_click[0], 0.5f) << "frame 1450 has a click";
+  EXPECT_TRUE(vectorAt("CHROMA_VECTOR", 1450).empty());
+  const std::vector<float> between = vectorAt("ONSET_VECTOR", 1499);
+  ASSERT_EQ(between.size(), 1u);
+  EXPECT_GE(between[0], 0.0f);
+  EXPECT_LT(between[0], 0.1f) << "frame 1499 falls between clicks";
+  const std::vector<float> posterior = vectorAt("STPM_VECTOR", 1499);
+  ASSERT_EQ(posterior.size(), 71u);
+  double total = 0.0;
+  for (float p : posterior) total += p;
+  EXPECT_NEAR(total, 1.0, 1e-3);
+  const auto top = std::max_element(posterior.begin(), posterior.end()) - posterior.begin();
+  EXPECT_EQ(30 + top, 50) << "the most probable interval is the clicks'";
 }

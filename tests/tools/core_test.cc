@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio_input.h"
+#include "beat_time.h"
 #include "click_writer.h"
 #include "framer.h"
 #include "options.h"
@@ -57,20 +58,50 @@ TEST(Options, DefaultsAndValues) {
   Options o = parse({"a.wav"});
   EXPECT_EQ(o.inputs, std::vector<std::string>{"a.wav"});
   EXPECT_EQ(o.format, OutputFormat::kPlain);
-  EXPECT_LT(o.min_bpm, o.max_bpm);
+  EXPECT_EQ(o.tracker, TrackerKind::kBarPointer);
+  EXPECT_FALSE(o.offline);
   EXPECT_EQ(o.window, 0);
   EXPECT_EQ(o.jobs, 1);
+  // Tracking options not given take the chosen tracker's defaults: for
+  // stpm those it always had.
+  struct Expected {
+    const char* tracker;
+    int rate, min_bpm, max_bpm, announce_ahead;
+  };
+  for (const Expected& e : {Expected{"bar-pointer", 44100, 55, 215, 3},
+                            Expected{"stpm", 16000, 79, 160, 0}}) {
+    Options r = withTrackerDefaults(parse({"--tracker", e.tracker, "a.wav"}));
+    EXPECT_EQ(defaultsOf(r.tracker).name, std::string(e.tracker));
+    EXPECT_EQ(r.analysis_rate, e.rate) << e.tracker;
+    EXPECT_EQ(r.min_bpm, e.min_bpm) << e.tracker;
+    EXPECT_EQ(r.max_bpm, e.max_bpm) << e.tracker;
+    EXPECT_EQ(r.threshold, 0.5f) << e.tracker;
+    EXPECT_EQ(r.compress, 10.0) << e.tracker;
+    EXPECT_EQ(r.announce_ahead, e.announce_ahead) << e.tracker;
+    EXPECT_EQ(r.window, 0) << "set from the rate";
+  }
 
   o = parse({"--format=json", "--min-bpm", "70", "--max-bpm=150", "--threshold", "0.25",
-             "--compress", "3.5", "--offset", "-0.02", "-j", "3", "--", "-x.wav", "-"});
+             "--compress", "3.5", "--offset", "-0.02", "-j", "3", "--tracker=bar-pointer",
+             "--offline", "--announce-ahead", "0", "--analysis-rate", "0", "--", "-x.wav", "-"});
   EXPECT_EQ(o.format, OutputFormat::kJson);
   EXPECT_EQ(o.min_bpm, 70);
   EXPECT_EQ(o.max_bpm, 150);
-  EXPECT_FLOAT_EQ(o.threshold, 0.25f);
-  EXPECT_DOUBLE_EQ(o.compress, 3.5);
+  EXPECT_EQ(o.threshold, 0.25f);
+  EXPECT_EQ(o.compress, 3.5);
   EXPECT_DOUBLE_EQ(o.offset, -0.02);
   EXPECT_EQ(o.jobs, 3);
+  EXPECT_TRUE(o.offline);
+  EXPECT_EQ(o.announce_ahead, 0);
+  EXPECT_EQ(o.analysis_rate, 0);
   EXPECT_EQ(o.inputs, (std::vector<std::string>{"-x.wav", "-"}));
+  // Values given stay what they were whatever the tracker's defaults.
+  Options r = withTrackerDefaults(o);
+  EXPECT_EQ(r.min_bpm, 70);
+  EXPECT_EQ(r.threshold, 0.25f);
+  EXPECT_EQ(r.compress, 3.5);
+  EXPECT_EQ(r.announce_ahead, 0);
+  EXPECT_EQ(r.analysis_rate, 0);
 
   // getopt conventions: values attached to short options, flags grouped.
   o = parse({"-j2", "-oout/dir", "-vh", "--jobs=4", "a"});
@@ -100,17 +131,28 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
             std::string::npos);
   EXPECT_NE(usageMessage({"--window", "256", "--advance", "512", "a"}).find("--advance"),
             std::string::npos);
-  // Window, advance, tempo range and analysis rate are checked together;
-  // the message names only the options given.
+  // Window, advance, tempo range and analysis rate are checked together,
+  // at the chosen tracker's defaults; the message names only the options
+  // given.
   EXPECT_NE(usageMessage({"--window", "48", "a"}).find("--window: '48' is out of range (64 to"),
             std::string::npos);
-  EXPECT_EQ(usageMessage({"--advance", "600", "a"}),
+  EXPECT_EQ(usageMessage({"--tracker", "stpm", "--advance", "600", "a"}),
             "--advance 600 exceeds the default window (512 samples) at the default analysis "
             "rate of 16000 Hz");
-  EXPECT_EQ(usageMessage({"--analysis-rate", "8000", "--advance", "300", "a"}),
+  EXPECT_EQ(usageMessage({"--advance", "3000", "a"}),
+            "--advance 3000 exceeds the default window (2048 samples) at the default analysis "
+            "rate of 44100 Hz");
+  EXPECT_EQ(usageMessage({"--tracker=stpm", "--analysis-rate", "8000", "--advance", "300", "a"}),
             "--advance 300 exceeds the default window (256 samples) at --analysis-rate 8000 Hz");
-  EXPECT_NE(usageMessage({"--min-bpm", "5", "a"}).find("--min-bpm 5 needs beat intervals of 1200"),
+  EXPECT_NE(usageMessage({"--tracker", "stpm", "--min-bpm", "5", "a"})
+                .find("--min-bpm 5 needs beat intervals of 1200"),
             std::string::npos);
+  EXPECT_EQ(usageMessage({"--min-bpm", "5", "a"}), "");  // 1200 frames: within bar-pointer's 2000
+  EXPECT_EQ(usageMessage({"--announce-ahead=30", "a"}),
+            "--announce-ahead 30 is not shorter than the shortest beat interval: the default "
+            "advance (441 samples) at the default analysis rate of 44100 Hz gives 100 frames/s, "
+            "so the default fastest tempo (215 BPM) needs intervals of 28 frames (use a smaller "
+            "--announce-ahead or --max-bpm)");
   EXPECT_EQ(usageMessage({"--analysis-rate", "0", "--advance", "600", "a"}), "");
   EXPECT_NE(usageMessage({"--verbose=yes", "a"}).find("takes no value"), std::string::npos);
   EXPECT_NE(usageMessage({"-vx", "a"}).find("'-x': unknown option"), std::string::npos);
@@ -122,6 +164,25 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
   EXPECT_NE(usageMessage({"--diagnostics", "a"}).find("--log-dir"), std::string::npos);
   EXPECT_NE(usageMessage({"--vectors", "a"}).find("--format json"), std::string::npos);
   EXPECT_EQ(usageMessage({"--vectors", "--format", "json", "a"}), "");
+  // Options that one tracker has and the other has not.
+  EXPECT_NE(usageMessage({"--tracker", "btrack", "a"}).find("--tracker: 'btrack' is unknown"),
+            std::string::npos);
+  EXPECT_NE(usageMessage({"--tracker", "stpm", "--offline", "a"}).find("--offline"),
+            std::string::npos);
+  EXPECT_NE(usageMessage({"--announce-ahead", "2", "--tracker", "stpm", "a"}).find("--announce-ahead"),
+            std::string::npos);
+  EXPECT_NE(usageMessage({"--diagnostics", "--log-dir", "d", "a"}).find("--diagnostics applies"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--diagnostics", "--log-dir", "d", "--tracker", "stpm", "a"}), "");
+  EXPECT_NE(usageMessage({"--offline", "--vectors", "a"}).find("--vectors"), std::string::npos);
+  EXPECT_NE(usageMessage({"--offline", "--clicks", "c.wav", "-"}).find("standard input"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--offline", "--clicks", "c.wav", "a"}), "");
+  // A tempo bound given against the other's default names the default.
+  EXPECT_NE(usageMessage({"--tracker", "stpm", "--min-bpm", "170", "a"})
+                .find("--max-bpm 160 (the stpm tracker's default)"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--min-bpm", "170", "a"}), "");
 }
 
 TEST(Options, RawFormat) {
@@ -142,8 +203,35 @@ TEST(Settings, WindowAndAdvanceFollowTheRate) {
   EXPECT_EQ(fftFriendlySize(1411), 1440);
   EXPECT_EQ(fftFriendlySize(705), 720);
   EXPECT_EQ(fftFriendlySize(7), 8);
+  EXPECT_EQ(fftFriendlySize(2029), 2048);
+  EXPECT_EQ(fftFriendlySize(736), 750);
   Options o;
-  TrackerSettings s = trackerSettings(o, 16000, 1, "x");
+  // bar-pointer: about 46 ms and 10 ms; inputs above 44.1 kHz are resampled.
+  TrackerSettings s = trackerSettings(o, 44100, 2, "x");
+  EXPECT_EQ(s.tracker, TrackerKind::kBarPointer);
+  EXPECT_EQ(s.window, 2048);
+  EXPECT_EQ(s.advance, 441);
+  EXPECT_EQ(s.announce_ahead, 3);
+  s = trackerSettings(o, 16000, 1, "x");
+  EXPECT_EQ(s.window, 750);
+  EXPECT_EQ(s.advance, 160);
+  EXPECT_EQ(analysisRate(o, 48000), 44100);
+  EXPECT_EQ(analysisRate(o, 16000), 16000);
+  // The decoder runs the model the node builds from these settings.
+  bar_pointer::Settings model = barPointerSettings(s);
+  EXPECT_EQ(model.sample_rate, 16000.0);
+  EXPECT_EQ(model.window_size, 750);
+  EXPECT_EQ(model.hop_size, 160);
+  EXPECT_EQ(model.min_bpm, 55.0);
+  EXPECT_EQ(model.max_bpm, 215.0);
+  EXPECT_EQ(model.announce_ahead, 3);
+  EXPECT_EQ(model.compression, 10.0);
+  // stpm: about 32 ms and 10 ms; inputs above 16 kHz are resampled.
+  o.tracker = TrackerKind::kStpm;
+  EXPECT_EQ(analysisRate(o, 44100), 16000);
+  o.analysis_rate = 0;
+  EXPECT_EQ(analysisRate(o, 44100), 44100);
+  s = trackerSettings(o, 16000, 1, "x");
   EXPECT_EQ(s.window, 512);
   EXPECT_EQ(s.advance, 160);
   s = trackerSettings(o, 44100, 2, "x");
@@ -157,18 +245,32 @@ TEST(Settings, WindowAndAdvanceFollowTheRate) {
 }
 
 TEST(Settings, DescribedAsTheNodeRunsWithThem) {
-  TrackerSettings s = trackerSettings(Options(), 16000, 2, "x");
-  EXPECT_EQ(describeSettings(s, 44100),
-            "analysis rate 16000 Hz (input 44100 Hz, resampled), window 512 samples (32.0 ms), "
-            "advance 160 samples (10.0 ms, 100.0 frames/s), beat intervals 38 to 75 frames (157.9 "
-            "to 80.0 BPM), threshold 0.5, compression log(1 + 10.0*|X|)");
+  Options stpm;
+  stpm.tracker = TrackerKind::kStpm;
+  TrackerSettings s = trackerSettings(stpm, 16000, 2, "x");
+  EXPECT_EQ(describeSettings(s, 44100, false),
+            "tracker stpm, analysis rate 16000 Hz (input 44100 Hz, resampled), window 512 samples "
+            "(32.0 ms), advance 160 samples (10.0 ms, 100.0 frames/s), beat intervals 38 to 75 "
+            "frames (157.9 to 80.0 BPM), threshold 0.5, compression log(1 + 10*|X|)");
   s.compress = 0.0;
-  EXPECT_NE(describeSettings(s, 16000).find("16000 Hz, window"), std::string::npos);
-  EXPECT_NE(describeSettings(s, 16000).find("compression none"), std::string::npos);
+  EXPECT_NE(describeSettings(s, 16000, false).find("16000 Hz, window"), std::string::npos);
+  EXPECT_NE(describeSettings(s, 16000, false).find("compression none"), std::string::npos);
+  // bar-pointer: its own intervals (rounded periods of the tempo bounds),
+  // the compression of its bands, how far ahead it announces.
+  Options bp = parse({"--threshold", "0.25", "--announce-ahead", "2", "a"});
+  s = trackerSettings(bp, 44100, 2, "x");
+  EXPECT_EQ(describeSettings(s, 44100, false),
+            "tracker bar-pointer, analysis rate 44100 Hz, window 2048 samples (46.4 ms), advance "
+            "441 samples (10.0 ms, 100.0 frames/s), beat intervals 28 to 109 frames (214.3 to "
+            "55.0 BPM), threshold 0.25, compression log(1 + 10*x) of the filterbank bands, beats "
+            "announced up to 2 frames ahead");
+  EXPECT_NE(describeSettings(s, 44100, true).find("bands, decoded offline (Viterbi)"),
+            std::string::npos);
 }
 
 TEST(Settings, RejectsWhatTheNodeCannotUse) {
   Options o;
+  o.tracker = TrackerKind::kStpm;
   auto message = [&](int rate, int channels) -> std::string {
     try {
       trackerSettings(o, rate, channels, "in.wav");
@@ -179,23 +281,77 @@ TEST(Settings, RejectsWhatTheNodeCannotUse) {
   };
   EXPECT_NE(message(2000, 1).find("sample rate 2000"), std::string::npos);
   EXPECT_NE(message(16000, 1000).find("channels"), std::string::npos);
+  o.advance = 4000;  // 4 frames per second: intervals far too short
+  o.window = 8192;
+  EXPECT_NE(message(16000, 1).find("--max-bpm"), std::string::npos);
+  const Options stpm = o = [] {
+    Options d;
+    d.tracker = TrackerKind::kStpm;
+    return d;
+  }();
+  o.advance = 10;  // 1600 frames per second: intervals too long
+  EXPECT_NE(message(16000, 1).find("--min-bpm"), std::string::npos);
+  o = stpm;
+  o.window = 32;
+  EXPECT_NE(message(16000, 1).find("--window"), std::string::npos);
   // Analysed at the input's rate, the settings are checked per input; the
   // message names what the user gave and what was taken by default.
-  o = parse({"--analysis-rate", "0", "--advance", "4000", "--window", "8192", "a"});
+  o = parse({"--tracker", "stpm", "--analysis-rate", "0", "--advance", "4000", "--window", "8192",
+             "a"});
   EXPECT_EQ(message(16000, 1),
             "in.wav: --advance 4000 at the input's rate of 16000 Hz gives 4 frames/s, so the "
-            "default fastest tempo (160 BPM) needs beat intervals of 2 frames; the node needs at "
-            "least 5 (use a smaller --advance or --max-bpm)");
-  o = parse({"--analysis-rate", "0", "--advance", "10", "a"});  // 1600 frames/s
+            "default fastest tempo (160 BPM) needs beat intervals of 2 frames; the stpm node needs "
+            "at least 5 (use a smaller --advance or --max-bpm)");
+  o = parse({"--tracker", "stpm", "--analysis-rate", "0", "--advance", "10", "a"});  // 1600 frames/s
   EXPECT_NE(message(16000, 1).find("the default slowest tempo (79 BPM) needs"), std::string::npos);
-  o = parse({"--analysis-rate", "0", "--advance", "400", "a"});
+  o = parse({"--tracker", "stpm", "--analysis-rate", "0", "--advance", "400", "a"});
   EXPECT_EQ(message(8000, 1),
             "in.wav: --advance 400 exceeds the default window (256 samples) at the input's rate "
             "of 8000 Hz");
-  o = parse({"--analysis-rate", "0", "--min-bpm", "150", "--max-bpm", "151", "a"});
+  o = parse({"--tracker", "stpm", "--analysis-rate", "0", "--min-bpm", "150", "--max-bpm", "151",
+             "a"});
   EXPECT_NE(message(16000, 1).find("too narrow"), std::string::npos);
+  o = stpm;
+  EXPECT_EQ(message(8000, 6), "");
+  // bar-pointer: its own limits, naming the options given and the
+  // defaults taken.
   o = Options();
   EXPECT_EQ(message(8000, 6), "");
+  o.min_bpm = 1;  // 6000-frame intervals at 100 frames per second
+  EXPECT_NE(message(44100, 1).find("so --min-bpm 1 needs beat intervals of 6000 frames; the "
+                                   "bar-pointer tracker supports at most 2000"),
+            std::string::npos);
+  o = Options();
+  o.announce_ahead = 40;  // beyond the shortest interval, 28 frames
+  EXPECT_NE(message(44100, 1).find("--announce-ahead 40"), std::string::npos);
+  o = Options();
+  o.advance = 2000;  // 22 frames per second: 215 BPM is 6 frames
+  o.window = 4096;
+  EXPECT_EQ(message(44100, 1), "");
+  o.announce_ahead = 6;
+  EXPECT_NE(message(44100, 1).find("--advance 2000 at the default analysis rate of 44100 Hz"),
+            std::string::npos);
+}
+
+// stpm: the centre of the window of the frame that announces the beat.
+// bar-pointer: the predicted beat, but not before the end of the window of
+// the frame that announces it; offline, the centre of the beat's window.
+TEST(Settings, BeatTimesOfEachTracker) {
+  TrackerSettings stpm;
+  stpm.tracker = TrackerKind::kStpm;
+  stpm.sample_rate = 16000;
+  stpm.window = 512;
+  stpm.advance = 160;
+  EXPECT_DOUBLE_EQ(announcedBeatTime(stpm, 100, 0), (16000 + 256) / 16000.0);
+  TrackerSettings bp;
+  bp.tracker = TrackerKind::kBarPointer;
+  bp.sample_rate = 44100;
+  bp.window = 2048;
+  bp.advance = 441;
+  EXPECT_DOUBLE_EQ(announcedBeatTime(bp, 100, 0), (44100 + 2048) / 44100.0);
+  EXPECT_DOUBLE_EQ(announcedBeatTime(bp, 100, 2), (44100 + 2048) / 44100.0);
+  EXPECT_DOUBLE_EQ(announcedBeatTime(bp, 100, 3), (103 * 441 + 1024) / 44100.0);
+  EXPECT_DOUBLE_EQ(decodedBeatTime(bp, 100), (44100 + 1024) / 44100.0);
 }
 
 // Result files and log directories say which input they came from.
@@ -464,6 +620,31 @@ class VectorSource : public SampleSource {
 
 }  // namespace
 
+// Clicks known before the audio is read (offline beats, on a second reading)
+// give the same file as clicks announced while it streams.
+TEST(ClickWriter, SecondReadingGivesTheSameTrack) {
+  TempDir dir;
+  const int rate = 16000, channels = 2, frames = 2 * rate + 77;
+  std::vector<float> input(size_t(frames) * channels);
+  for (size_t i = 0; i < input.size(); ++i) input[i] = 0.1f * float(std::sin(0.01 * double(i)));
+  const std::vector<PlacedClick> clicks = {{100, true}, {5000, false}, {8190, true}, {frames - 10, true}};
+  {
+    ClickWriter streamed(dir.file("streamed.wav"), rate, channels, 9000);
+    for (int at = 0; at < frames; at += 160) {
+      streamed.push(input.data() + size_t(at) * channels, std::min(160, frames - at));
+      if (at == 8320)
+        for (const PlacedClick& c : clicks) streamed.click(c.position, c.reliable);
+    }
+    streamed.finish();
+  }
+  VectorSource source(input, rate, channels);
+  ClickWriter again(dir.file("again.wav"), rate, channels, 0);
+  writeWithClicks(source, again, clicks);
+  const std::string streamed = tesk_beat_test::readFile(dir.file("streamed.wav"));
+  EXPECT_EQ(streamed.size(), 44 + size_t(frames) * channels * 2);
+  EXPECT_EQ(tesk_beat_test::readFile(dir.file("again.wav")), streamed);
+}
+
 // Resampling keeps time: a click at 1 s stays at 1 s, on every channel, the
 // length scales with the rate, and the observer sees the original audio.
 TEST(Resampler, KeepsTimeAndShowsTheOriginal) {
@@ -513,6 +694,17 @@ TEST(SilenceGate, SilentAfterTheHoldAndOffWhenDisabled) {
   EXPECT_FALSE(gate.silentAt(160 * 102));
   SilenceGate off(0.0, 16000, 160);
   EXPECT_FALSE(off.silentAt(5000));
+  off.heard(5000, quiet.data(), 160, 1);
+  EXPECT_FALSE(off.silentAt(5000));
+
+  // Earlier times are judged by what was heard before them, also long
+  // after, for offline beats.
+  for (int k = 103; k <= 400; ++k) gate.heard(160 * k, (k == 300 ? loud : quiet).data(), 160, 1);
+  for (int k : {0, 100, 102, 202, 300, 400}) EXPECT_FALSE(gate.silentAt(160 * k)) << k;
+  for (int k : {101, 203, 299}) EXPECT_TRUE(gate.silentAt(160 * k)) << k;
+  gate.forgetBefore(160 * 250);
+  EXPECT_TRUE(gate.silentAt(160 * 250));
+  EXPECT_FALSE(gate.silentAt(160 * 300));
 }
 
 // The gate hears what the node hears: the channel mean, from the start of

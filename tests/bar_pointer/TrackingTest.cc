@@ -1,0 +1,186 @@
+// The tracker on synthetic spectra: click trains at several tempi, with and
+// without a steady noise floor, online and offline; causality; refused input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "bar_pointer/OnlineTracker.h"
+#include "bar_pointer/OnsetFeature.h"
+#include "bar_pointer/ViterbiDecoder.h"
+
+namespace bar_pointer {
+namespace {
+
+// Magnitude spectra (44.1 kHz, window 2048, hop 441: 100 frames per second)
+// of clicks every `period` frames: a click fills every bin for the four
+// frames whose windows hold it, with a noise floor of `noise` (relative to
+// the click) in every bin of every frame.
+class ClickSpectra {
+ public:
+  ClickSpectra(double period, double noise, unsigned seed = 7)
+      : period_(period), noise_(noise), rng_(seed), bins_(Settings().bins()) {}
+  bool clickAt(int64_t frame) const {
+    const double k = std::round(frame / period_);
+    return std::llround(k * period_) == frame;
+  }
+  const std::vector<double>& frame(int64_t f) {
+    m_.assign(bins_, 0.0);
+    bool sounding = false;
+    for (int64_t back = 0; back < 4; ++back) sounding = sounding || (f - back >= 0 && clickAt(f - back));
+    std::uniform_real_distribution<double> u(0.5, 1.5);
+    for (double& x : m_) x = (sounding ? 20.0 : 0.0) + 20.0 * noise_ * u(rng_);
+    return m_;
+  }
+
+ private:
+  double period_, noise_;
+  std::mt19937 rng_;
+  int bins_;
+  std::vector<double> m_;
+};
+
+struct Case {
+  double bpm;
+  double noise;  // relative to the click: 0.03 is about -30 dB
+};
+
+class ClickTrains : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ClickTrains, OnlineAndOfflineFindTheTempoAndTheClicks) {
+  const Case c = GetParam();
+  const double period = 6000.0 / c.bpm;
+  ClickSpectra spectra(period, c.noise);
+  OnlineTracker online{Settings()};
+  ViterbiDecoder offline{Settings()};
+  std::vector<int64_t> announced, decoded;
+  double tempo = 0.0;
+  const int64_t frames = 3000;
+  for (int64_t f = 0; f < frames; ++f) {
+    const std::vector<double>& m = spectra.frame(f);
+    const FrameResult r = online.process(m.data(), m.size());
+    offline.push(r.onset);
+    if (r.beat) announced.push_back(r.beat_frame);
+    tempo = r.tempo;
+  }
+  offline.finish();
+  for (const DecodedBeat& b : offline.takeBeats()) decoded.push_back(b.frame);
+
+  EXPECT_NEAR(tempo, c.bpm, 0.01 * c.bpm);
+  for (const std::vector<int64_t>* beats : {&announced, &decoded}) {
+    // After 10 s every beat lies on a click (within 3 frames), and there
+    // are as many beats as clicks: not double, not half the tempo.
+    int on_click = 0, late = 0;
+    for (int64_t b : *beats) {
+      if (b < 1000 || b >= frames - 100) continue;
+      ++late;
+      for (int64_t d = -3; d <= 3; ++d) on_click += spectra.clickAt(b + d) ? 1 : 0;
+    }
+    const double clicks = (frames - 1100) / period;
+    EXPECT_NEAR(late, clicks, 2.0) << (beats == &announced ? "online" : "offline");
+    EXPECT_EQ(on_click, late) << (beats == &announced ? "online" : "offline");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tempi, ClickTrains,
+                         ::testing::Values(Case{60, 0}, Case{75, 0}, Case{100, 0}, Case{140, 0},
+                                           Case{184, 0}, Case{60, 0.03}, Case{75, 0.03},
+                                           Case{184, 0.03}));
+
+TEST(Tracking, BeatsUpToAFrameDoNotDependOnLaterAudio) {
+  ClickSpectra a(50.0, 0.01, 1), b(37.0, 0.2, 2);
+  OnlineTracker first{Settings()}, second{Settings()};
+  for (int64_t f = 0; f < 1500; ++f) {
+    const std::vector<double>& m = a.frame(f);
+    const FrameResult x = first.process(m.data(), m.size());
+    const std::vector<double>& n = f < 1000 ? m : b.frame(f);
+    const FrameResult y = second.process(n.data(), n.size());
+    if (f >= 1000) continue;
+    ASSERT_EQ(x.beat, y.beat) << f;
+    ASSERT_EQ(x.beat_frame, y.beat_frame) << f;
+    ASSERT_EQ(x.confidence, y.confidence) << f;
+  }
+}
+
+TEST(Tracking, BadSpectraAreRefusedWithoutChangingTheTracker) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  ClickSpectra spectra(50.0, 0.0);
+  OnlineTracker tracker{Settings()}, reference{Settings()};
+  for (int64_t f = 0; f < 300; ++f) {
+    const std::vector<double>& m = spectra.frame(f);
+    if (f == 100) {
+      for (double bad : {nan, inf, -inf, -1.0}) {
+        std::vector<double> broken = m;
+        broken[17] = bad;
+        EXPECT_THROW(tracker.process(broken.data(), broken.size()), std::invalid_argument) << bad;
+      }
+      EXPECT_THROW(tracker.process(m.data(), m.size() - 1), std::invalid_argument);
+      EXPECT_THROW(tracker.processOnset(nan), std::invalid_argument);
+    }
+    const FrameResult x = tracker.process(m.data(), m.size());
+    const FrameResult y = reference.process(m.data(), m.size());
+    ASSERT_EQ(x.beat_frame, y.beat_frame);
+    ASSERT_EQ(x.confidence, y.confidence);
+  }
+  ViterbiDecoder decoder{Settings()};
+  EXPECT_THROW(decoder.push(nan), std::invalid_argument);
+  EXPECT_THROW(decoder.push(1.5), std::invalid_argument);
+}
+
+TEST(Tracking, SettingsOutOfRangeAreRefusedByName) {
+  struct Bad {
+    const char* name;
+    void (*spoil)(Settings&);
+  };
+  const Bad cases[] = {
+      {"sample_rate", [](Settings& s) { s.sample_rate = std::nan(""); }},
+      {"hop_size", [](Settings& s) { s.hop_size = 0; }},
+      {"max_frequency", [](Settings& s) { s.max_frequency = 10.0; }},
+      {"max_filter_bands", [](Settings& s) { s.max_filter_bands = 2; }},
+      {"floor_quantile", [](Settings& s) { s.floor_quantile = 1.5; }},
+      {"max_bpm", [](Settings& s) { s.max_bpm = 50.0; }},
+      {"max_bpm", [](Settings& s) { s.max_bpm = 3000.0; }},   // intervals of 2 frames
+      {"min_bpm", [](Settings& s) { s.min_bpm = 1.0; }},      // intervals of 6000 frames
+      {"observation_lambda", [](Settings& s) { s.observation_lambda = 1.0; }},
+      {"min_onset", [](Settings& s) { s.min_onset = 0.0; }},
+      {"announce_ahead", [](Settings& s) { s.announce_ahead = 40; }},
+      {"offline_segment_seconds", [](Settings& s) { s.offline_segment_seconds = 10.0; }},
+  };
+  for (const Bad& c : cases) {
+    Settings s;
+    c.spoil(s);
+    try {
+      OnlineTracker t(s);
+      ADD_FAILURE() << c.name << " accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(c.name), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(Tracking, ConfidenceIsHighOnASteadyTrainAndLowInNoise) {
+  ClickSpectra clicks(50.0, 0.0), noise(1e9, 1.0, 3);
+  OnlineTracker steady{Settings()}, lost{Settings()};
+  double on_clicks = 0.0, in_noise = 0.0;
+  for (int64_t f = 0; f < 2000; ++f) {
+    const std::vector<double>& m = clicks.frame(f);
+    const FrameResult a = steady.process(m.data(), m.size());
+    const std::vector<double>& n = noise.frame(f);
+    const FrameResult b = lost.process(n.data(), n.size());
+    if (f < 1000) continue;
+    on_clicks += a.confidence / 1000.0;
+    in_noise += b.confidence / 1000.0;
+    ASSERT_GE(a.confidence, 0.0);
+    ASSERT_LE(a.confidence, 1.0 + 1e-12);
+  }
+  EXPECT_GT(on_clicks, 0.8);
+  EXPECT_LT(in_noise, 0.2);
+}
+
+}  // namespace
+}  // namespace bar_pointer

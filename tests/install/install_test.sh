@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix under the build tree, then does
+# what a user of the installed files does: builds the README's engine example
+# and a tiny host with the flags pkg-config gives, runs them (the example
+# through LD_LIBRARY_PATH, the host through its rpath; the host loads the
+# plug-in both with RTLD_LOCAL and with RTLD_GLOBAL) and checks what they
+# print. The installed tesk-beat must find the installed plug-in.
+# Usage: install_test.sh --build DIR --source DIR --libdir LIBDIR --cxx CXX
+#                        [--flags "EXTRA FLAGS"] [--tool 0|1]
+set -euo pipefail
+
+flags="" tool=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2 ;;
+    --source) source=$2 ;;
+    --libdir) libdir=$2 ;;
+    --cxx) cxx=$2 ;;
+    --flags) flags=$2 ;;
+    --tool) tool=$2 ;;
+    *) echo "install_test: unknown argument $1" >&2; exit 2 ;;
+  esac
+  shift 2
+done
+
+fail() {
+  echo "install_test: $*" >&2
+  exit 1
+}
+
+work=$(mktemp -d "$build/install-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix="$work/prefix"
+mkdir -p "$work/run"
+
+timeout 120 cmake --install "$build" --prefix "$prefix" >"$work/install.log" ||
+  { cat "$work/install.log" >&2; fail "cmake --install failed"; }
+
+export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
+read -r -a pc_flags <<<"$(pkg-config --cflags --libs tesk-music)"
+pc_libdir=$(pkg-config --variable=libdir tesk-music)
+plugin=$(pkg-config --variable=plugin tesk-music)
+[ "$(realpath "$pc_libdir")" = "$(realpath "$prefix/$libdir")" ] ||
+  fail "pkg-config libdir $pc_libdir is not the prefix's $prefix/$libdir"
+[ -f "$plugin" ] || fail "pkg-config names the plug-in $plugin, which is not installed"
+
+# The example exactly as the README shows it.
+awk '/^## The engine on its own/ { section = 1 }
+     section && /^```cpp/ { code = 1; next }
+     code && /^```/ { exit }
+     code' "$source/README.md" >"$work/beats.cc"
+[ -s "$work/beats.cc" ] || fail "no C++ example under '## The engine on its own' in README.md"
+
+# shellcheck disable=SC2086  # $flags holds several options
+timeout 120 "$cxx" $flags -o "$work/beats" "$work/beats.cc" "${pc_flags[@]}" ||
+  fail "the README's engine example does not build with pkg-config's flags"
+(cd "$work/run" && LD_LIBRARY_PATH="$pc_libdir" timeout 60 "$work/beats") >"$work/beats.out" ||
+  { cat "$work/beats.out" >&2; fail "the README's engine example failed"; }
+grep -q '^interval 60 frames (100.0 BPM)' "$work/beats.out" ||
+  { cat "$work/beats.out" >&2; fail "the engine example did not find the 100 BPM clicks"; }
+
+# shellcheck disable=SC2086
+timeout 120 "$cxx" $flags -o "$work/tiny_host" "$source/tests/install/tiny_host.cc" \
+  "${pc_flags[@]}" -ldl -Wl,-rpath,"$pc_libdir" ||
+  fail "the tiny host does not build with pkg-config's flags"
+for scope in local global; do
+  (cd "$work/run" && timeout 60 "$work/tiny_host" "$plugin" "$scope") >"$work/host.out" ||
+    { cat "$work/host.out" >&2; fail "the tiny host failed with RTLD_${scope^^}"; }
+  grep -q '^refused: BeatTracker: parameter "MAX_BPM" (60) must be above "MIN_BPM" (60)$' \
+    "$work/host.out" || { cat "$work/host.out" >&2; fail "RTLD_${scope^^}: no refusal caught"; }
+  grep -Eq '^tiny_host: [0-9]+ beats, [1-9][0-9]* reliable, last at 100 BPM$' "$work/host.out" ||
+    { cat "$work/host.out" >&2; fail "RTLD_${scope^^}: the node did not follow the clicks"; }
+done
+
+if [ "$tool" = 1 ]; then
+  timeout 60 "$prefix/bin/tesk-beat" --version >"$work/version.out" 2>&1 ||
+    { cat "$work/version.out" >&2; fail "the installed tesk-beat does not run"; }
+  grep -q '^module ZEDEDAZUV revision 9156 version 3.0.3$' "$work/version.out" ||
+    { cat "$work/version.out" >&2; fail "the installed tesk-beat did not load the plug-in"; }
+fi
+echo "install_test: engine example, tiny host (RTLD_LOCAL, RTLD_GLOBAL) and tool work from $prefix"
