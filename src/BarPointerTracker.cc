@@ -8,6 +8,7 @@
 
 #include "BeatSchedule.h"
 #include "FrameShapes.h"
+#include "SpectrumMagnitudes.h"
 #include "bar_pointer/Settings.h"
 #include "tesk/Exception.h"
 #include "tesk/NetCType.h"
@@ -159,11 +160,7 @@ void BarPointerTracker::calculate(int /*output_id*/, int count, Buffer & /*out*/
   bar_pointer::OnlineTracker &active = fresh ? *fresh : *tracker;
 
   magnitudes.resize(static_cast<std::size_t>(spectrum->ncols()));
-  for (std::size_t k = 0; k < magnitudes.size(); ++k) {
-    const std::complex<float> bin = (*spectrum)(0, static_cast<int>(k));
-    const double re = bin.real(), im = bin.imag();
-    magnitudes[k] = std::sqrt(re * re + im * im);
-  }
+  spectrumMagnitudes(spectrum->data(), magnitudes.size(), magnitudes.data());
   bar_pointer::FrameResult result;
   try {
     result = active.process(magnitudes.data(), magnitudes.size());

@@ -1,6 +1,7 @@
 #include "stft.h"
 
 #include <cmath>
+#include <cstring>
 #include <new>
 
 namespace tesk_beat {
@@ -29,6 +30,11 @@ void Stft::transform(const float* samples, std::complex<float>* out) {
   for (int n = 0; n < window_; ++n) in_[n] = samples[n] * taper_[n];
   fftwf_execute(plan_);
   const int bins = window_ / 2 + 1;
+  if (!(gamma_ > 0.0f)) {
+    // fftwf_complex is laid out as std::complex<float>.
+    std::memcpy(static_cast<void*>(out), spectrum_, sizeof(std::complex<float>) * bins);
+    return;
+  }
   for (int k = 0; k < bins; ++k) {
     std::complex<float> x(spectrum_[k][0], spectrum_[k][1]);
     if (gamma_ > 0.0f) {

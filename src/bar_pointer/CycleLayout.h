@@ -14,17 +14,20 @@ class CycleLayout {
  public:
   explicit CycleLayout(const StateSpace& space) : space_(space), head_(space.tempi(), 0) {}
 
-  int slot(int tempo, int position) const {
-    const int n = space_.interval(tempo);
-    int i = head_[tempo] + position;
-    if (i >= n) i -= n;
-    return space_.offset(tempo) + i;
+  int slot(int tempo, int position) const { return space_.offset(tempo) + ringSlot(tempo, position); }
+  // The slot within the tempo's ring, from 0.
+  int ringSlot(int tempo, int position) const {
+    const int i = head_[tempo] + position;
+    return i < space_.interval(tempo) ? i : i - space_.interval(tempo);
   }
   // Every position moves on by one; the old last position's slot becomes position 0.
   void advance() {
     for (int t = 0; t < space_.tempi(); ++t)
       head_[t] = head_[t] == 0 ? space_.interval(t) - 1 : head_[t] - 1;
   }
+  // The slot of position 0, from the tempo's offset: positions 0 .. n - 1
+  // are slots head .. n - 1, then 0 .. head - 1.
+  int head(int tempo) const { return head_[tempo]; }
   // The (tempo, position) of a flat index.
   void stateOf(int index, int& tempo, int& position) const;
 
