@@ -13,6 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${FUZZ_BUILD_DIR:-build/fuzz}
+case "$build" in /*) ;; *) build="$PWD/$build" ;; esac  # the targets run elsewhere
 seconds=${FUZZ_SECONDS:-30}
 targets=(audio_file engine state_file voice_cancel)
 
@@ -23,8 +24,8 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]/%/_fuzzer}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-artifacts="$PWD/$build/artifacts"
-fuzzers="$PWD/$build/bin"
+artifacts="$build/artifacts"
+fuzzers="$build/bin"
 mkdir -p "$artifacts"
 
 for target in "${targets[@]}"; do

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libfftw3-dev libsoxr-dev
+  sox
   "$@"
 )
 

@@ -5,8 +5,11 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
+
+#include "stdin_spool.h"
 
 namespace tesk_beat {
 
@@ -22,12 +25,66 @@ int rawSubformat(const std::string& f) {
   return SF_FORMAT_PCM_16;
 }
 
-// libsndfile shortens a file's length to what is really there and notes the
-// difference in its log ("... (should be N)"); that is how a cut file shows.
-bool logReportsShortData(SNDFILE* file) {
-  char log[8192];
+int bytesPerSample(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW: return 1;
+    case SF_FORMAT_PCM_16: return 2;
+    case SF_FORMAT_PCM_24: return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT: return 4;
+    case SF_FORMAT_DOUBLE: return 8;
+    default: return 0;  // compressed: no fixed size
+  }
+}
+
+bool isWav(int format) {
+  const int major = format & SF_FORMAT_TYPEMASK;
+  return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64;
+}
+
+// Writers that cannot seek back to fix the header (sox, ffmpeg, arecord,
+// GStreamer writing to a pipe) put a placeholder in the data size: 0, or
+// a value near or above 2 GiB (0x7F000000, 0x7FFF0000, 0x7FFFF000,
+// 0x7FFFFFFF, 0xFFFFFFFF). Such a length says nothing; the cost of
+// reading it so is that a stream of more than 2 GiB that really was cut
+// is not called truncated.
+bool placeholderSize(int64_t bytes) { return bytes <= 0 || bytes >= 0x7F000000; }
+
+// What a file's header announced, from libsndfile's log: it shortens a cut
+// file's length to the data really there and notes the header's figure
+// ("data : 4233600 (should be 299956)", "SSND : ...", "Data Size : ...").
+struct HeaderClaim {
+  int64_t announced_bytes = -1;  // of the data chunk; -1 when not noted
+  int64_t present_bytes = -1;
+  bool other_short = false;      // another chunk ran past the end of the file
+};
+
+HeaderClaim headerClaim(SNDFILE* file) {
+  char log[16384];
   sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-  return std::strstr(log, "should be") != nullptr;
+  HeaderClaim claim;
+  std::istringstream lines(log);
+  std::string line;
+  while (std::getline(lines, line)) {
+    auto should = line.find("(should be ");
+    auto colon = line.find(':');
+    if (should == std::string::npos || colon == std::string::npos || colon > should) continue;
+    long long announced = std::atoll(line.c_str() + colon + 1);
+    long long present = std::atoll(line.c_str() + should + 11);
+    std::string chunk = line.substr(0, colon);
+    chunk.erase(0, chunk.find_first_not_of(" \t"));
+    chunk.erase(chunk.find_last_not_of(" \t") + 1);
+    if (chunk == "data" || chunk == "SSND" || chunk == "Data Size") {
+      claim.announced_bytes = announced;
+      claim.present_bytes = present;
+    } else if (announced > present) {
+      claim.other_short = true;
+    }
+  }
+  return claim;
 }
 
 }  // namespace
@@ -40,12 +97,15 @@ AudioInput::AudioInput(const std::string& path, const RawFormat* raw, const std:
       info_.channels = raw->channels;
       info_.format = SF_FORMAT_RAW | rawSubformat(raw->sample_format) | SF_ENDIAN_LITTLE;
     }
-    file_ = sf_open_fd(STDIN_FILENO, SFM_READ, &info_, 0);
+    const int spooled = raw ? -1 : spoolStandardInputIfNeeded(name_, nullptr);
+    file_ = spooled >= 0 ? sf_open_fd(spooled, SFM_READ, &info_, SF_TRUE)
+                         : sf_open_fd(STDIN_FILENO, SFM_READ, &info_, 0);
     if (!file_)
       throw InputError(name_ + ": " +
                        (raw ? std::string("cannot read raw audio: ")
                             : std::string("not a readable audio stream (standard input takes a WAV "
-                                          "stream, or raw PCM with --raw): ")) +
+                                          "stream, raw PCM with --raw, or on a pipe any format "
+                                          "libsndfile reads): ")) +
                        sf_strerror(nullptr));
   } else {
     struct stat st {};
@@ -67,10 +127,42 @@ AudioInput::AudioInput(const std::string& path, const RawFormat* raw, const std:
     file_ = nullptr;
     throw InputError(name_ + ": invalid sample rate " + std::to_string(info_.samplerate));
   }
-  bool seekable = info_.seekable != 0;
-  if (seekable || (info_.frames > 0 && info_.frames < (int64_t(1) << 40)))
+  const int bytes_per_frame = bytesPerSample(info_.format) * info_.channels;
+  if (info_.seekable) {
     announced_frames_ = info_.frames;
-  header_claims_more_ = logReportsShortData(file_);
+    HeaderClaim claim = headerClaim(file_);
+    if (claim.announced_bytes >= 0 && !placeholderSize(claim.announced_bytes)) {
+      const int64_t missing = claim.announced_bytes - claim.present_bytes;
+      if (bytes_per_frame > 0)
+        announced_frames_ += (missing + bytes_per_frame / 2) / bytes_per_frame;
+      else if (claim.present_bytes > 0)
+        announced_frames_ = int64_t(double(info_.frames) * double(claim.announced_bytes) /
+                                    double(claim.present_bytes));
+    } else if (claim.other_short && !isWav(info_.format)) {
+      // Only WAV notes its data chunk for sure; elsewhere a chunk running
+      // past the end of the file is the sign of a cut.
+      header_claims_more_ = true;
+    }
+  } else if (!raw) {
+    // A stream: libsndfile reports the header's length as it is.
+    const bool sized = info_.frames > 0 && info_.frames < (int64_t(1) << 40) &&
+                       (bytes_per_frame == 0 || !placeholderSize(info_.frames * bytes_per_frame));
+    if (sized) announced_frames_ = info_.frames;
+    if (info_.frames == 0 && isWav(info_.format) && bytes_per_frame > 0) {
+      // A data size of 0 makes libsndfile read nothing, though the samples
+      // follow: it has read the header exactly, so the rest of the stream
+      // is opened as the raw samples that the header describes.
+      SF_INFO samples{};
+      samples.samplerate = info_.samplerate;
+      samples.channels = info_.channels;
+      samples.format = SF_FORMAT_RAW | (info_.format & SF_FORMAT_SUBMASK) | SF_ENDIAN_LITTLE;
+      sf_close(file_);
+      file_ = sf_open_fd(STDIN_FILENO, SFM_READ, &samples, 0);
+      if (!file_)
+        throw InputError(name_ + ": cannot read the samples after the WAV header: " +
+                         sf_strerror(nullptr));
+    }
+  }
   if (announced_frames_ == 0 && !header_claims_more_) {
     sf_close(file_);
     file_ = nullptr;

@@ -30,7 +30,10 @@ class AudioInput : public SampleSource {
 
   int sampleRate() const override { return info_.samplerate; }
   int channels() const override { return info_.channels; }
-  // Frames announced by the header; negative when unknown (streams).
+  // libsndfile's container and sample format of the input.
+  int format() const { return info_.format; }
+  // Frames the header announced (also when the input turns out shorter);
+  // negative when unknown: a stream without a length, or a placeholder.
   int64_t announcedFrames() const { return announced_frames_; }
   const std::string& name() const { return name_; }
 

@@ -27,12 +27,14 @@ struct StreamInfo {
 };
 
 struct Summary {
-  int64_t beats = 0;
-  int64_t reliable = 0;
+  int64_t reported = 0;  // written out (--reliable-only leaves out the discarded ones)
+  int64_t beats = 0;     // announced by the node outside silence
+  int64_t reliable = 0;  // of those announced
   double median_tempo = 0.0;  // of reliable beats; 0 when there are none
   double duration = 0.0;      // seconds of input read
   int64_t frames = 0;
   bool truncated = false;
+  bool interrupted = false;  // stopped by a signal before the input's end
   std::string error;  // empty on success
 };
 

@@ -1,7 +1,10 @@
 #include "click_writer.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace tesk_beat {
 
@@ -17,23 +20,95 @@ std::vector<float> makeClick(int sample_rate, double frequency, double amplitude
   return c;
 }
 
-constexpr float kInputGain = 0.6f;
+// The mix stays inside full scale: input at half level, clicks of at most
+// 0.45, so that an input within [-1, 1] never reaches the limiter.
+constexpr float kInputGain = 0.5f;
+constexpr double kReliableClick = 0.45, kDiscardedClick = 0.2;
+
+// Above the knee the mix is bent smoothly towards full scale, never past
+// it: only float inputs beyond [-1, 1] get there.
+float limited(float x) {
+  constexpr float kKnee = 0.95f, kRoom = 1.0f - kKnee;
+  const float a = std::fabs(x);
+  if (a <= kKnee) return x;
+  const float y = kKnee + kRoom * std::tanh((a - kKnee) / kRoom);
+  return std::copysign(std::min(y, 0.999f), x);
+}
+
+std::string extensionOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  auto dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == "aif") return "aiff";
+  if (ext == "oga" || ext == "opus") return "ogg";
+  return ext;
+}
+
+// The container libsndfile writes for `extension`, 0 if none.
+int containerFor(const std::string& extension) {
+  int count = 0;
+  sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+  for (int i = 0; i < count; ++i) {
+    SF_FORMAT_INFO info{};
+    info.format = i;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info);
+    if (info.extension && extension == info.extension) return info.format;
+  }
+  return 0;
+}
 
 }  // namespace
 
+int clickTrackFormat(const std::string& out_name, int input_format, int sample_rate,
+                     int channels) {
+  int container = containerFor(extensionOf(out_name));
+  if (!container) container = input_format & SF_FORMAT_TYPEMASK;
+  // The input's sample format first, then the usual ones, then any.
+  std::vector<int> samples = {input_format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_24,
+                              SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, SF_FORMAT_VORBIS};
+  int count = 0;
+  sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
+  for (int i = 0; i < count; ++i) {
+    SF_FORMAT_INFO info{};
+    info.format = i;
+    sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &info, sizeof info);
+    samples.push_back(info.format);
+  }
+  for (int sub : samples) {
+    SF_INFO info{};
+    info.samplerate = sample_rate;
+    info.channels = channels;
+    info.format = container | sub;
+    if (sf_format_check(&info)) return info.format;
+  }
+  return 0;
+}
+
 ClickWriter::ClickWriter(const std::string& path, int sample_rate, int channels, int64_t delay,
-                         const std::string& name)
+                         const std::string& name, int input_format)
     : path_(name.empty() ? path : name), channels_(channels), delay_(delay) {
   SF_INFO info{};
   info.samplerate = sample_rate;
   info.channels = channels;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  info.format = clickTrackFormat(path_, input_format, sample_rate, channels);
+  if (!info.format)
+    throw OutputError(path_ + ": cannot write clicks (no format for " + std::to_string(channels) +
+                      " channels at " + std::to_string(sample_rate) + " Hz in this container)");
+  errno = 0;
   file_ = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!file_) throw OutputError(path_ + ": cannot write clicks (" + sf_strerror(nullptr) + ")");
+  if (!file_) {
+    const int why = errno;
+    throw OutputError(path_ + ": " +
+                      (sf_error(nullptr) == SF_ERR_SYSTEM && why
+                           ? std::string(std::strerror(why))
+                           : "cannot write clicks (" + std::string(sf_strerror(nullptr)) + ")"));
+  }
   sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   // Nyquist-safe pitches: above 2 kHz for reliable beats, low for discarded ones.
-  reliable_click_ = makeClick(sample_rate, std::min(2000.0, 0.4 * sample_rate), 0.7);
-  discarded_click_ = makeClick(sample_rate, std::min(500.0, 0.2 * sample_rate), 0.3);
+  reliable_click_ = makeClick(sample_rate, std::min(2000.0, 0.4 * sample_rate), kReliableClick);
+  discarded_click_ = makeClick(sample_rate, std::min(500.0, 0.2 * sample_rate), kDiscardedClick);
 }
 
 ClickWriter::~ClickWriter() {
@@ -62,7 +137,13 @@ void ClickWriter::writeUpTo(int64_t end) {
       for (int ch = 0; ch < channels_; ++ch)
         held_[(t - held_start_) * channels_ + ch] += wave[t - c.position];
   }
-  sf_writef_float(file_, held_.data(), count);
+  for (int64_t i = 0; i < count * channels_; ++i) held_[i] = limited(held_[i]);
+  if (sf_writef_float(file_, held_.data(), count) != count) {
+    // A full disk or an I/O error: the system's reason when there is one.
+    const int why = errno;
+    const bool system = sf_error(file_) == SF_ERR_SYSTEM && why != 0;
+    throw OutputError(path_ + ": " + (system ? std::strerror(why) : sf_strerror(file_)));
+  }
   held_.erase(held_.begin(), held_.begin() + count * channels_);
   held_start_ += count;
   while (!clicks_.empty() &&
@@ -73,18 +154,23 @@ void ClickWriter::writeUpTo(int64_t end) {
 void ClickWriter::finish() {
   if (!file_) return;
   writeUpTo(held_start_ + int64_t(held_.size()) / channels_);
+  errno = 0;
   int err = sf_close(file_);
+  const int why = errno;
   file_ = nullptr;
-  if (err) throw OutputError(path_ + ": cannot write clicks (" + sf_error_number(err) + ")");
+  if (err)
+    throw OutputError(path_ + ": " +
+                      (err == SF_ERR_SYSTEM && why ? std::strerror(why) : sf_error_number(err)));
 }
 
-void writeWithClicks(SampleSource& input, ClickWriter& writer,
-                     const std::vector<PlacedClick>& clicks) {
+bool writeWithClicks(SampleSource& input, ClickWriter& writer,
+                     const std::vector<PlacedClick>& clicks, const std::function<bool()>& stop) {
   const int64_t block = 4096;
   std::vector<float> samples(size_t(block) * input.channels());
   size_t next = 0;
   int64_t at = 0, n;
   while ((n = input.read(samples.data(), block)) > 0) {
+    if (stop && stop()) return false;
     // A click is handed over before any of its samples is written.
     for (; next < clicks.size() && clicks[next].position < at + n; ++next)
       writer.click(clicks[next].position, clicks[next].reliable);
@@ -92,6 +178,7 @@ void writeWithClicks(SampleSource& input, ClickWriter& writer,
     at += n;
   }
   writer.finish();
+  return true;
 }
 
 }  // namespace tesk_beat

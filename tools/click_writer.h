@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,12 +23,19 @@ struct OutputError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The libsndfile format of a click track named `out_name`: the container
+// its extension names (".flac" gives FLAC; none or an unknown one keeps
+// the input's), with the input's sample format when that container can
+// hold it, else the first it can. 0 when nothing fits.
+int clickTrackFormat(const std::string& out_name, int input_format, int sample_rate, int channels);
+
 class ClickWriter {
  public:
   // `delay`: how far (in frames) behind the newest input a beat may fall.
-  // Messages name the file `name` (the path when empty).
+  // Messages name the file `name` (the path when empty), whose extension
+  // chooses the container (see clickTrackFormat).
   ClickWriter(const std::string& path, int sample_rate, int channels, int64_t delay,
-              const std::string& name = "");
+              const std::string& name = "", int input_format = SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   ~ClickWriter();
   ClickWriter(const ClickWriter&) = delete;
   ClickWriter& operator=(const ClickWriter&) = delete;
@@ -67,8 +75,10 @@ struct PlacedClick {
 
 // Writes all of `input` through `writer` with `clicks` (in time order) mixed
 // in, and finishes the file: for beats known before their audio is read
-// (a second reading of the input, after offline decoding).
-void writeWithClicks(SampleSource& input, ClickWriter& writer,
-                     const std::vector<PlacedClick>& clicks);
+// (a second reading of the input, after offline decoding). False when
+// `stop` said to stop first (the file is then left unfinished).
+bool writeWithClicks(SampleSource& input, ClickWriter& writer,
+                     const std::vector<PlacedClick>& clicks,
+                     const std::function<bool()>& stop = nullptr);
 
 }  // namespace tesk_beat

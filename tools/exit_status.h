@@ -8,7 +8,7 @@ enum ExitStatus : int {
   kExitInputFailed = 1, // an input could not be read or tracked (others still ran)
   kExitUsage = 2,       // bad command line: unknown option, malformed number, bad value
   kExitTruncated = 3,   // an input ended early; beats up to its end were reported
-  kExitSetup = 4,       // plug-in missing or unusable, output directory not writable
+  kExitSetup = 4,       // plug-in missing or unusable, an output that cannot be written
   kExitInterrupted = 130,
 };
 

@@ -1,7 +1,9 @@
 // Runs every input in its own worker process (up to --jobs at a time), each
 // inside a private working directory, and gathers their results in input
 // order. The supervising process owns the directories and removes them on
-// every way out, including SIGINT, SIGTERM and SIGHUP.
+// every way out, including SIGINT, SIGTERM and SIGHUP, after the workers
+// have ended their results; a worker whose supervisor was killed outright
+// stops and removes them itself.
 #pragma once
 
 #include "options.h"

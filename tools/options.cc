@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "bar_pointer/StateSpace.h"
+#include "settings.h"
+
 namespace tesk_beat {
 
 namespace {
@@ -74,7 +77,7 @@ RawFormat parseRawFormat(const std::string& text) {
   if (parts.size() < 2 || parts.size() > 3)
     throw UsageError("--raw: " + quoted(text) + " is not RATE:CHANNELS[:FORMAT]");
   raw.sample_rate = int(parseInteger(parts[0], "--raw sample rate", 1, 1000000));
-  raw.channels = int(parseInteger(parts[1], "--raw channel count", 1, 1024));
+  raw.channels = int(parseInteger(parts[1], "--raw channel count", 1, 256));
   if (parts.size() == 3) {
     static const char* const kFormats[] = {"s8", "u8", "s16", "s24", "s32", "f32", "f64"};
     bool known = false;
@@ -90,8 +93,9 @@ RawFormat parseRawFormat(const std::string& text) {
 Options parseOptions(int argc, const char* const* argv) {
   Options o;
   bool only_inputs = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
     if (only_inputs || arg == "-" || arg.empty() || arg[0] != '-') {
       o.inputs.push_back(arg);
       continue;
@@ -108,11 +112,17 @@ Options parseOptions(int argc, const char* const* argv) {
         name = arg.substr(0, eq);
         inline_value = arg.substr(eq + 1);
       }
+    } else if (arg.size() > 2) {
+      // Short options as getopt takes them: a value attached ("-j2",
+      // "-oDIR") or several flags in one word ("-vV").
+      name = arg.substr(0, 2);
+      if (name == "-j" || name == "-o") inline_value = arg.substr(2);
+      else args.insert(args.begin() + std::ptrdiff_t(i) + 1, "-" + arg.substr(2));
     }
     auto value = [&]() -> std::string {
       if (inline_value) return *inline_value;
-      if (i + 1 >= argc) throw UsageError(name + ": missing value");
-      return argv[++i];
+      if (i + 1 >= args.size()) throw UsageError(name + ": missing value");
+      return args[++i];
     };
     auto flag = [&]() {
       if (inline_value) throw UsageError(name + ": takes no value");
@@ -136,11 +146,11 @@ Options parseOptions(int argc, const char* const* argv) {
     }
     else if (name == "--offline") { flag(); o.offline = true; }
     else if (name == "--announce-ahead") o.announce_ahead = int(parseInteger(value(), name, 0, 10000));
-    else if (name == "--min-bpm") o.min_bpm = int(parseInteger(value(), name, 1, 1000));
+    else if (name == "--min-bpm") o.min_bpm = int(parseInteger(value(), name, 1, 999));
     else if (name == "--max-bpm") o.max_bpm = int(parseInteger(value(), name, 2, 1000));
     else if (name == "--threshold") o.threshold = float(parseReal(value(), name, 0.0, 1.0));
-    else if (name == "--window") o.window = int(parseInteger(value(), name, 16, 1 << 20));
-    else if (name == "--advance") o.advance = int(parseInteger(value(), name, 1, 1 << 20));
+    else if (name == "--window") o.window = int(parseInteger(value(), name, 64, 1 << 16));
+    else if (name == "--advance") o.advance = int(parseInteger(value(), name, 1, 1 << 16));
     else if (name == "--diagnostics") { flag(); o.diagnostics = true; }
     else if (name == "--vectors") { flag(); o.vectors = true; }
     else if (name == "--analysis-rate") {
@@ -165,7 +175,7 @@ Options parseOptions(int argc, const char* const* argv) {
     else throw UsageError(quoted(arg) + ": unknown option (see --help)");
 
     if ((name == "--clicks" || name == "--log-dir" || name == "--output-dir" || name == "-o" ||
-         name == "--plugin") && (inline_value ? inline_value->empty() : std::string(argv[i]).empty()))
+         name == "--plugin") && (inline_value ? inline_value->empty() : args[i].empty()))
       throw UsageError(name + ": empty path");
   }
 
@@ -181,6 +191,12 @@ Options parseOptions(int argc, const char* const* argv) {
   if (o.window != 0 && o.advance != 0 && o.advance > o.window)
     throw UsageError("--advance " + std::to_string(o.advance) + " must not exceed --window " +
                      std::to_string(o.window));
+  if (const int rate = *r.analysis_rate; rate > 0) {
+    // Inputs at or above the chosen tracker's analysis rate are analysed at
+    // it: what they need can be checked now, once, as a usage error.
+    const std::string problem = framingProblem(o, rate);
+    if (!problem.empty()) throw UsageError(problem);
+  }
   int stdin_inputs = 0;
   for (const auto& in : o.inputs) stdin_inputs += in == "-";
   if (stdin_inputs > 1) throw UsageError("standard input ('-') given more than once");
@@ -203,6 +219,8 @@ Options parseOptions(int argc, const char* const* argv) {
   if (o.offline && !o.clicks_path.empty() && stdin_inputs > 0)
     throw UsageError("--clicks with --offline needs an input file: the clicks are mixed in on a "
                      "second reading, which standard input cannot give");
+  if (o.vectors && o.format != OutputFormat::kJson)
+    throw UsageError("--vectors needs --format json (only JSON reports the vectors)");
   return o;
 }
 
@@ -217,28 +235,38 @@ std::string helpText(const std::string& program) {
     v << bp.name << " " << bar_pointer << unit << ", " << st.name << " " << stpm << unit;
     return v.str();
   };
+  const bar_pointer::Settings model;
   h << "Usage: " << program << " [OPTIONS] INPUT...\n"
     << "Tracks the beats of music. INPUT is an audio file of any format libsndfile reads\n"
     << "(WAV, FLAC, Ogg, MP3, ...), any rate and channel count, or '-' for standard input\n"
-    << "(a WAV stream, or raw PCM with --raw). Beats go to standard output as they are\n"
-    << "announced (with --offline, as they become final); messages go to standard error.\n"
+    << "(a WAV stream, raw PCM with --raw, or any other format libsndfile reads; FLAC,\n"
+    << "CAF, VOC and RF64 are held in a private temporary file first, their beats coming\n"
+    << "when the stream ends). Beats go to standard output as they are announced (with\n"
+    << "--offline, as they become final); messages go to standard error. Options take\n"
+    << "--opt VALUE or --opt=VALUE, -j2 or -j 2, -oDIR or -o DIR, grouped flags (-vV),\n"
+    << "and -- before inputs whose names start with '-'.\n"
     << "\n"
     << "Output:\n"
     << "  --format plain|csv|json  plain: one beat time in seconds per line; csv: time,\n"
     << "                           reliable, tempo, confidence per beat and a summary;\n"
     << "                           json: the same as one object per input (default plain)\n"
     << "  --reliable-only          report only beats judged reliable (default: all announced)\n"
-    << "  --silence-gate DBFS      drop beats announced (offline: falling) when the last\n"
-    << "                           second of input stayed below DBFS (RMS); 0 = keep them\n"
+    << "  --silence-gate DBFS      drop beats when the second of input before them (the\n"
+    << "                           channel mean; before the input, silence) stayed below\n"
+    << "                           DBFS (RMS), and until a beat period of --min-bpm was\n"
+    << "                           heard; -200 to 0; 0 = keep them all\n"
     << "                           (default " << d.silence_gate << ")\n"
     << "  --no-silence-gate        same as --silence-gate 0\n"
-    << "  --offset SECONDS         added to every reported beat time (default " << d.offset << ")\n"
-    << "  --clicks OUT.wav         write the input mixed with a click on every beat: high\n"
-    << "                           click = reliable, low soft click = discarded (with\n"
+    << "  --offset SECONDS         added to every reported beat time, -10 to 10 (default " << d.offset << ")\n"
+    << "  --clicks OUT             write the input mixed with a click on every beat: high\n"
+    << "                           click = reliable, low soft click = discarded; OUT's\n"
+    << "                           extension chooses the container (.wav, .flac, ...), the\n"
+    << "                           input's sample format is kept; never an input (with\n"
     << "                           --offline, an input file only: it is read a second time)\n"
-    << "  -o, --output-dir DIR     one result file per input (NAME.beats/.csv/.json)\n"
+    << "  -o, --output-dir DIR     one result file per input (NAME.beats/.csv/.json); inputs\n"
+    << "                           of the same NAME keep their paths (sub/a.wav.csv)\n"
     << "\n"
-    << "Tracking:\n"
+    << "Tracking (options not given take the chosen tracker's defaults):\n"
     << "  --tracker NAME           bar-pointer: the plug-in's \"BarPointerTracker\" node, a\n"
     << "                           probabilistic bar-pointer model; stpm: its \"BeatTracker\"\n"
     << "                           node, spectro-temporal pattern matching (default\n"
@@ -247,25 +275,30 @@ std::string helpText(const std::string& program) {
     << "                           of announcing beats as they come; beats are reported as\n"
     << "                           stretches of input become final, the rest at its end\n"
     << "  --announce-ahead N       bar-pointer only: announce each beat up to N frames before\n"
-    << "                           it is predicted (\"ANNOUNCE_AHEAD\", default " << bp.announce_ahead << ")\n"
-    << "  --min-bpm N              slowest tempo searched (default " << both(bp.min_bpm, st.min_bpm) << ";\n"
-    << "                           stpm's longest interval is the period of N rounded up\n"
-    << "                           less one frame, so that 80 BPM is searched)\n"
-    << "  --max-bpm N              fastest tempo searched (default " << both(bp.max_bpm, st.max_bpm) << ")\n"
+    << "                           it is predicted (\"ANNOUNCE_AHEAD\"), 0 to 10000 and fewer\n"
+    << "                           than the shortest beat interval (default " << bp.announce_ahead << ")\n"
+    << "  --min-bpm N              slowest tempo searched, 1 to 999 (default\n"
+    << "                           " << both(bp.min_bpm, st.min_bpm) << "; stpm's longest interval is\n"
+    << "                           the period of N rounded up less one frame, so that\n"
+    << "                           80 BPM is searched)\n"
+    << "  --max-bpm N              fastest tempo searched, 2 to 1000 (default\n"
+    << "                           " << both(bp.max_bpm, st.max_bpm) << ")\n"
     << "  --threshold X            confidence at which a beat counts as reliable, 0 to 1\n"
     << "                           (default " << both(bp.threshold, st.threshold) << ")\n"
     << "  --analysis-rate HZ       inputs at a higher rate are resampled to HZ before\n"
-    << "                           analysis; 0 = analyse at the input's rate (default\n"
-    << "                           " << both(bp.analysis_rate, st.analysis_rate) << ")\n"
-    << "  --window N               analysis window in samples at the analysis rate (default:\n"
+    << "                           analysis, 4000 to 1000000; 0 = analyse at the input's\n"
+    << "                           rate (default " << both(bp.analysis_rate, st.analysis_rate) << ")\n"
+    << "  --window N               analysis window in samples at the analysis rate, 64 to\n"
+    << "                           65536, used as given (default:\n"
     << "                           " << both(bp.window_seconds * 1000, st.window_seconds * 1000, " ms")
     << ", rounded up to an\n"
-    << "                           FFT-friendly size: 2048 at 44.1 kHz, 750 and 512 at 16 kHz)\n"
-    << "  --advance N              frame advance in samples at the analysis rate (default:\n"
-    << "                           " << both(bp.advance_seconds * 1000, st.advance_seconds * 1000, " ms")
-    << ":\n"
+    << "                           FFT-friendly size: 2048 at 44.1 kHz, 750 and 512 at\n"
+    << "                           16 kHz)\n"
+    << "  --advance N              frame advance in samples at the analysis rate, 1 to the\n"
+    << "                           window (default: "
+    << both(bp.advance_seconds * 1000, st.advance_seconds * 1000, " ms") << ":\n"
     << "                           441 at 44.1 kHz, 160 at 16 kHz)\n"
-    << "  --compress GAMMA         compression log(1 + GAMMA*x) (default\n"
+    << "  --compress GAMMA         compression log(1 + GAMMA*x), 0 to 1000000 (default\n"
     << "                           " << both(bp.compress, st.compress) << "): stpm is fed\n"
     << "                           log(1 + GAMMA*|X|) with each bin's phase;\n"
     << "                           bar-pointer is fed the linear spectrum and compresses its\n"
@@ -273,25 +306,33 @@ std::string helpText(const std::string& program) {
     << "  --no-compress            same as --compress 0\n"
     << "  --diagnostics            stpm only: let the node write its diagnostic files (needs\n"
     << "                           --log-dir)\n"
-    << "  --vectors                request the node's vectors; --format json then reports\n"
-    << "                           them with each beat: stpm the onset, pattern-matching and\n"
-    << "                           chroma vectors; bar-pointer the onset feature (1 value),\n"
-    << "                           the tempo posterior (one value per beat interval, shortest\n"
+    << "  --vectors                report the node's vectors with each beat (needs --format\n"
+    << "                           json): stpm the onset, pattern-matching and chroma\n"
+    << "                           vectors; bar-pointer the onset feature (1 value), the\n"
+    << "                           tempo posterior (one value per beat interval, shortest\n"
     << "                           first) and an empty chroma (online only)\n"
     << "\n"
     << "Input:\n"
     << "  --raw RATE:CHANNELS[:FORMAT]  standard input is raw interleaved little-endian PCM;\n"
-    << "                           FORMAT s8, u8, s16, s24, s32, f32 or f64 (default s16)\n"
+    << "                           RATE 1 to 1000000 Hz, CHANNELS 1 to 256, FORMAT s8, u8,\n"
+    << "                           s16, s24, s32, f32 or f64 (default s16)\n"
     << "\n"
     << "Running:\n"
-    << "  -j, --jobs N             inputs processed in parallel processes (default " << d.jobs << ")\n"
-    << "  --log-dir DIR            keep the stpm node's beat log \"bt_pellanbt.dat\" and\n"
-    << "                           diagnostic files in DIR, one subdirectory per input when\n"
-    << "                           there are several (default: a private directory, removed)\n"
+    << "  -j, --jobs N             inputs processed in parallel processes, 1 to 256\n"
+    << "                           (default " << d.jobs << ")\n"
+    << "  --log-dir DIR            keep the stpm node's beat log \"bt_pellanbt.dat\" (and the\n"
+    << "                           diagnostic files with --diagnostics) in DIR, one\n"
+    << "                           subdirectory per input when there are several (default:\n"
+    << "                           a private directory, removed). DIR and the -o directory\n"
+    << "                           are created with their missing parents\n"
     << "  --plugin PATH            the tracker plug-in (default: libtesk-music.tlb in the\n"
     << "                           lib directory next to this program's bin directory)\n"
-    << "  -v, --verbose            copy the library's console lines to standard error\n"
-    << "  --no-progress            no progress bar (it is only shown on a terminal)\n"
+    << "  -v, --verbose            on standard error, the settings used for each input\n"
+    << "                           (tracker, rate, window, advance, intervals, threshold,\n"
+    << "                           compression, announce-ahead), then the library's\n"
+    << "                           console lines\n"
+    << "  --no-progress            no progress bar (one for the whole run, shown only when\n"
+    << "                           standard error is a terminal that standard output is not)\n"
     << "  -V, --version            print the module version recorded by the plug-in\n"
     << "  -h, --help               this text\n"
     << "\n"
@@ -306,10 +347,21 @@ std::string helpText(const std::string& program) {
     << "    time, but never before the end of the newest window, when the beat is decided.\n"
     << "  bar-pointer --offline: a beat on frame b is at (b*ADVANCE + WINDOW/2) / RATE.\n"
     << "\n"
+    << "Limits: inputs of at least 4000 Hz and at most 256 channels. The tempo range\n"
+    << "must give beat intervals, at the analysis rate and advance, of 5 to 750 frames\n"
+    << "for stpm and of " << model.beat_region + 1 << " to " << bar_pointer::kMaxInterval
+    << " frames for bar-pointer, at least two of them, and\n"
+    << "--announce-ahead must stay below the shortest. Window, advance, tempo range and\n"
+    << "announce-ahead are checked when the command line is read, at the chosen tracker's\n"
+    << "analysis rate; an input below that rate is analysed at its own rate and checked\n"
+    << "when it is opened.\n"
+    << "\n"
     << "Exit status: 0 all inputs tracked; 1 an input failed (missing, unreadable, not\n"
     << "audio, empty, NaN or infinite samples, unusable rate or settings); 2 usage error;\n"
-    << "3 an input was truncated (beats up to its end were reported); 4 the plug-in or an\n"
-    << "output location is unusable; 128 + signal when interrupted (130 for SIGINT).\n"
+    << "3 an input was truncated (beats up to its end were reported); 4 the plug-in is\n"
+    << "unusable, or an output cannot be written (full disk, I/O error); 128 + signal\n"
+    << "when interrupted (130 for SIGINT): plain and csv output then end with\n"
+    << "\"# interrupted\", JSON with \"error\": \"interrupted\" in the unfinished input.\n"
     << "With several inputs the most serious status is returned and every input is\n"
     << "still processed.\n";
   return h.str();

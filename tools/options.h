@@ -52,7 +52,8 @@ struct Options {
   TrackerKind tracker = kDefaultTracker;
   bool offline = false;  // Viterbi decoding of the whole input (bar-pointer only)
 
-  // Node parameters; 0 or unset = the tracker's default.
+  // Node parameters; 0 or unset = the tracker's default (messages tell
+  // the options given from the defaults taken by it).
   int min_bpm = 0;
   int max_bpm = 0;
   std::optional<float> threshold;
@@ -62,13 +63,13 @@ struct Options {
   bool diagnostics = false;  // "LOG_FLAG" (stpm only)
   bool vectors = false;      // "VECTOR_FLAG"
 
-  // Front end and reporting.
+  // Front end and reporting; unset = the tracker's default.
   std::optional<int> analysis_rate;  // inputs above it are resampled to it; 0 = never
   std::optional<double> compress;    // gamma of log(1 + gamma*|X|); 0 = linear spectrum
   double offset = 0.0;     // seconds added to every reported beat time
   bool reliable_only = false;
-  // Beats reported after a second of input below this level (dBFS) are
-  // dropped: the trackers announce beats in silence. 0 = report them.
+  // Beats after a second of input below this level (dBFS, the channel mean)
+  // are dropped: the trackers announce beats in silence. 0 = report them.
   double silence_gate = -60.0;
 
   std::optional<RawFormat> raw;
@@ -78,7 +79,7 @@ struct Options {
   std::string plugin_path;
   int jobs = 1;
   bool verbose = false;
-  bool progress = true;  // only ever shown on a terminal
+  bool progress = true;  // only ever shown on a terminal that has no beat lines
 
   bool show_help = false;
   bool show_version = false;

@@ -1,46 +1,87 @@
 #include "progress.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <new>
 
 namespace tesk_beat {
 
 namespace {
-constexpr double kLongInputSeconds = 30.0;
+
+constexpr double kLongRunSeconds = 30.0;
 constexpr int kBarWidth = 30;
+
+bool sameTerminal(int a, int b) {
+  struct stat sa {}, sb {};
+  return ::isatty(a) && ::isatty(b) && ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 &&
+         sa.st_rdev == sb.st_rdev;
+}
+
+void put(const std::string& s) {
+  for (size_t done = 0; done < s.size();) {
+    ssize_t w = ::write(STDERR_FILENO, s.data() + done, s.size() - done);
+    if (w <= 0) return;
+    done += size_t(w);
+  }
+}
+
 }  // namespace
 
-Progress::Progress(const std::string& label, int64_t total, int sample_rate, bool wanted)
-    : label_(label), total_(total) {
-  active_ = wanted && total > 0 && sample_rate > 0 &&
-            double(total) / sample_rate >= kLongInputSeconds && ::isatty(STDERR_FILENO);
-  auto slash = label_.rfind('/');
-  if (slash != std::string::npos) label_ = label_.substr(slash + 1);
-  if (label_.size() > 40) label_ = "..." + label_.substr(label_.size() - 37);
+ProgressBar::ProgressBar(size_t inputs, bool wanted, int data_fd) : inputs_(inputs) {
+  if (!wanted || inputs == 0 || !::isatty(STDERR_FILENO) || sameTerminal(STDERR_FILENO, data_fd))
+    return;
+  void* shared = ::mmap(nullptr, sizeof(ProgressSlot) * inputs, PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) return;  // no bar, nothing else lost
+  slots_ = static_cast<ProgressSlot*>(shared);
+  for (size_t i = 0; i < inputs; ++i) new (&slots_[i]) ProgressSlot();
 }
 
-Progress::~Progress() { clear(); }
-
-void Progress::update(int64_t done) {
-  if (!active_) return;
-  int percent = int(100 * (done < total_ ? done : total_) / total_);
-  if (percent == last_percent_) return;
-  last_percent_ = percent;
-  char bar[kBarWidth + 1];
-  int filled = percent * kBarWidth / 100;
-  for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
-  bar[kBarWidth] = '\0';
-  std::fprintf(stderr, "\r%s [%s] %3d%%", label_.c_str(), bar, percent);
-  std::fflush(stderr);
-  shown_ = true;
+ProgressBar::~ProgressBar() {
+  clear();
+  if (slots_) ::munmap(slots_, sizeof(ProgressSlot) * inputs_);
 }
 
-void Progress::clear() {
-  if (!shown_) return;
-  std::fprintf(stderr, "\r\033[K");
-  std::fflush(stderr);
-  shown_ = false;
+ProgressSlot* ProgressBar::slot(size_t i) { return slots_ ? &slots_[i] : nullptr; }
+
+void ProgressBar::draw(const std::string& single_label) {
+  if (!slots_) return;
+  double seconds = 0.0, fraction = 0.0;
+  size_t finished = 0;
+  for (size_t i = 0; i < inputs_; ++i) {
+    const ProgressSlot& s = slots_[i];
+    const int64_t total = s.total, done = s.done;
+    const int rate = s.rate;
+    if (total > 0 && rate > 0) seconds += double(total) / rate;
+    if (s.finished) {
+      ++finished;
+      fraction += 1.0;
+    } else if (total > 0) {
+      fraction += double(std::min(done, total)) / double(total);
+    }
+  }
+  if (seconds < kLongRunSeconds) return;
+  const int percent = int(100.0 * fraction / double(inputs_));
+  std::string label = single_label;
+  if (inputs_ > 1) label = std::to_string(finished) + "/" + std::to_string(inputs_) + " inputs";
+  const int filled = percent * kBarWidth / 100;
+  char line[128];
+  std::snprintf(line, sizeof line, "\r%s [%s%s] %3d%%", label.c_str(),
+                std::string(size_t(filled), '#').c_str(),
+                std::string(size_t(kBarWidth - filled), '.').c_str(), percent);
+  // Drawn again each time: a message may have cleared the line meanwhile.
+  last_ = line;
+  put(last_);
+}
+
+void ProgressBar::clear() {
+  if (last_.empty()) return;
+  put("\r\033[K");
+  last_.clear();
 }
 
 }  // namespace tesk_beat

@@ -6,39 +6,43 @@
 
 namespace tesk_beat {
 
-SilenceGate::SilenceGate(double level_dbfs, int64_t hold_frames)
+SilenceGate::SilenceGate(double level_dbfs, int64_t hold, int64_t block, int64_t settle)
     : enabled_(level_dbfs > -200.0 && level_dbfs < 0.0),
       power_floor_(std::pow(10.0, level_dbfs / 10.0)),
-      hold_(hold_frames) {}
+      hold_(hold),
+      block_(std::max<int64_t>(block, 1)),
+      settle_(settle) {}
 
-void SilenceGate::frame(int64_t frame, const float* samples, int64_t count) {
+void SilenceGate::heard(int64_t start, const float* samples, int64_t frames, int channels) {
   if (!enabled_) return;
-  if (count > 0) {
+  for (int64_t from = 0; from < frames; from += block_) {
+    const int64_t to = std::min(frames, from + block_);
     double sum = 0.0;
-    for (int64_t i = 0; i < count; ++i) sum += double(samples[i]) * samples[i];
-    if (sum / double(count) > power_floor_) last_loud_ = frame;
+    for (int64_t i = from; i < to; ++i) {
+      double mean = 0.0;
+      for (int c = 0; c < channels; ++c) mean += samples[i * channels + c];
+      mean /= channels;
+      sum += mean * mean;
+    }
+    if (sum / double(to - from) > power_floor_) {
+      loud_.push_back(start + from);
+      if (first_loud_ < 0) first_loud_ = start + from;
+    }
   }
-  if (!silent(frame)) return;
-  if (!silent_spans_.empty() && silent_spans_.back().second == frame - 1)
-    silent_spans_.back().second = frame;
-  else
-    silent_spans_.emplace_back(frame, frame);
 }
 
-bool SilenceGate::silent(int64_t frame) const {
-  return enabled_ && (last_loud_ < 0 || frame - last_loud_ > hold_);
+bool SilenceGate::silentAt(int64_t at) const {
+  if (!enabled_) return false;
+  if (first_loud_ < 0 || at - first_loud_ < settle_) return true;  // not heard long enough
+  // The last loud block that starts at or before `at`.
+  auto after = std::upper_bound(loud_.begin(), loud_.end(), at);
+  if (after == loud_.begin()) return true;  // nothing heard up to `at`
+  return at - *std::prev(after) > hold_;
 }
 
-bool SilenceGate::wasSilent(int64_t frame) const {
-  // The last span that starts at or before `frame`.
-  auto after = std::upper_bound(
-      silent_spans_.begin(), silent_spans_.end(), frame,
-      [](int64_t f, const std::pair<int64_t, int64_t>& span) { return f < span.first; });
-  return after != silent_spans_.begin() && std::prev(after)->second >= frame;
-}
-
-void SilenceGate::forgetBefore(int64_t frame) {
-  while (!silent_spans_.empty() && silent_spans_.front().second < frame) silent_spans_.pop_front();
+void SilenceGate::forgetBefore(int64_t at) {
+  // The newest loud block at or before `at` still answers for the times after it.
+  while (loud_.size() > 1 && loud_[1] <= at) loud_.pop_front();
 }
 
 }  // namespace tesk_beat

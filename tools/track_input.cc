@@ -1,8 +1,10 @@
 #include "track_input.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -13,6 +15,8 @@
 #include "click_writer.h"
 #include "exit_status.h"
 #include "framer.h"
+#include "interruption.h"
+#include "messages.h"
 #include "network.h"
 #include "progress.h"
 #include "resampler.h"
@@ -24,14 +28,14 @@ namespace tesk_beat {
 
 namespace {
 
-void complain(const std::string& message) { std::fprintf(stderr, "tesk-beat: %s\n", message.c_str()); }
+struct Interrupted {};
 
 }  // namespace
 
 int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool labelled, bool block) {
   auto writer = makeWriter(o.format, out, labelled);
   StreamInfo info;
-  info.input = job.label;
+  info.input = job.path == "-" ? "-" : job.label;  // as given on the command line
   Summary summary;
   bool begun = false;
   int status = kExitOk;
@@ -53,6 +57,9 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     info.advance = settings.advance;
     const double rate = analysis_rate;
     const double input_rate = input->sampleRate();
+    // Before the node's own console lines, which follow.
+    if (o.verbose)
+      complain(job.label + ": " + describeSettings(settings, input->sampleRate(), o.offline));
 
     // Online beats fall at most a window (plus the offset) behind the newest
     // analysed sample, so the click track is written as the input is read;
@@ -64,7 +71,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       double lag = (settings.window + settings.advance) / rate + std::fabs(o.offset) + 0.5;
       clicks = std::make_unique<ClickWriter>(job.clicks_temp, input->sampleRate(),
                                              input->channels(), int64_t(std::ceil(lag * input_rate)),
-                                             job.clicks_path);
+                                             job.clicks_name, input->format());
     }
     std::unique_ptr<Resampler> resampler;
     if (resample)
@@ -76,8 +83,13 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     BeatNetwork network(settings, framer);
     std::unique_ptr<bar_pointer::ViterbiDecoder> decoder;
     if (o.offline) decoder = std::make_unique<bar_pointer::ViterbiDecoder>(barPointerSettings(settings));
-    SilenceGate gate(o.silence_gate, int64_t(std::ceil(rate / settings.advance)));
-    Progress progress(job.label, input->announcedFrames(), input->sampleRate(), o.progress && !o.verbose);
+    // Beats count once a beat period of the slowest tempo has been heard.
+    SilenceGate gate(o.silence_gate, int64_t(rate), settings.advance,
+                     int64_t(std::ceil(60.0 * rate / settings.min_bpm)));
+    if (job.progress) {
+      job.progress->rate = input->sampleRate();
+      job.progress->total = input->announcedFrames();
+    }
 
     writer->begin(info);
     begun = true;
@@ -92,17 +104,20 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       if (!job.clicks_path.empty() && o.offline) offline_clicks.push_back({position, b.reliable});
       if (o.reliable_only && !b.reliable) return;
       writer->beat(b);
+      ++summary.reported;
     };
-    // Decoded beats come in time order; the gate judges each by the frame
-    // it falls on.
+    // Decoded beats come in time order; the gate judges each by the second
+    // before the frame it falls on.
     auto reportDecoded = [&]() {
       for (const bar_pointer::DecodedBeat& d : decoder->takeBeats()) {
-        const bool silent = gate.wasSilent(d.frame);
-        gate.forgetBefore(d.frame);
+        const double time = decodedBeatTime(settings, d.frame);
+        const int64_t at = std::llround(time * rate);
+        const bool silent = gate.silentAt(at);
+        gate.forgetBefore(at);
         if (silent) continue;
         BeatEvent b;
         b.frame = d.frame;
-        b.time = decodedBeatTime(settings, d.frame) + o.offset;
+        b.time = time + o.offset;
         b.reliable = d.confidence >= double(settings.threshold);
         b.tempo = b.reliable ? float(d.tempo) : 0.0f;
         b.confidence = float(d.confidence);
@@ -111,12 +126,15 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     };
 
     FrameResult r;
-    while (network.step(r)) {
+    while (!interruption() && network.step(r)) {
       if (clicks && !resampler) clicks->push(framer.newSamples().data(), framer.newFrames());
       ++summary.frames;
-      progress.update(input->framesRead());
+      if (job.progress) job.progress->done = input->framesRead();
+      // Frame k's new samples follow the previous frame's window.
       const int64_t k = framer.frameIndex();
-      gate.frame(k, framer.newSamples().data(), framer.newFrames() * framer.channels());
+      const int64_t heard_end = k * settings.advance + settings.window;
+      gate.heard(k == 0 ? 0 : heard_end - settings.advance, framer.newSamples().data(),
+                 framer.newFrames(), framer.channels());
       if (decoder) {
         if (r.onset.size() != 1)
           throw NodeError("frame " + std::to_string(k) + " came without its onset feature");
@@ -124,11 +142,16 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
         reportDecoded();
         continue;
       }
-      gate.forgetBefore(k);
-      if (!r.beat || gate.silent(k)) continue;
+      // Later beats fall on this frame's window or after it.
+      gate.forgetBefore(k * settings.advance);
+      if (!r.beat) continue;
+      // The gate judges the second before the beat's time as far as it was
+      // heard: a bar-pointer beat may be predicted a little ahead.
+      const double time = announcedBeatTime(settings, k, r.beat_ahead);
+      if (gate.silentAt(std::min<int64_t>(std::llround(time * rate), heard_end))) continue;
       BeatEvent b;
       b.frame = k;
-      b.time = announcedBeatTime(settings, k, r.beat_ahead) + o.offset;
+      b.time = time + o.offset;
       b.reliable = r.tempo != 0.0f;
       b.tempo = r.tempo;
       b.confidence = r.confidence;
@@ -139,19 +162,20 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       }
       report(b);
     }
+    // Also when interrupted: the beats of what was read are decoded.
     if (decoder) {
       decoder->finish();
       reportDecoded();
     }
-    progress.clear();
     summary.duration = double(input->framesRead()) / input_rate;
+    if (interruption()) throw Interrupted();
     if (input->framesRead() == 0) throw InputError(job.label + ": contains no audio samples");
     if (input->truncated()) {
       summary.truncated = true;
       status = kExitTruncated;
       char why[160];
       std::snprintf(why, sizeof why, "input truncated after %.3f s", summary.duration);
-      if (input->announcedFrames() > 0)
+      if (input->announcedFrames() > input->framesRead())
         std::snprintf(why, sizeof why, "input truncated after %.3f s of the %.3f s announced",
                       summary.duration, double(input->announcedFrames()) / input_rate);
       complain(job.label + ": " + why + "; beats up to its end were reported");
@@ -159,15 +183,17 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     if (!job.clicks_path.empty() && o.offline) {
       AudioInput again(job.path, o.raw ? &*o.raw : nullptr, job.label);
       clicks = std::make_unique<ClickWriter>(job.clicks_temp, again.sampleRate(), again.channels(),
-                                             0, job.clicks_path);
-      writeWithClicks(again, *clicks, offline_clicks);
+                                             0, job.clicks_name, again.format());
+      if (!writeWithClicks(again, *clicks, offline_clicks, [] { return interruption() != 0; }))
+        throw Interrupted();
     }
     if (clicks) {
       clicks->finish();
       clicks.reset();
       if (std::rename(job.clicks_temp.c_str(), job.clicks_path.c_str()) != 0)
-        throw OutputError(job.clicks_path + ": cannot write clicks");
+        throw OutputError(job.clicks_name + ": cannot write clicks (" + std::strerror(errno) + ")");
     }
+  } catch (const Interrupted&) {
   } catch (const InputError& e) {
     summary.error = e.what();
     status = kExitInputFailed;
@@ -187,19 +213,30 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     summary.error = job.label + ": out of memory";
     status = kExitInputFailed;
   }
-  if (!summary.error.empty()) {
-    complain(summary.error);
+  if (interruption()) {
+    // Whatever failed after the signal failed because of it.
+    summary.error.clear();
+    summary.interrupted = true;
+    status = 128 + interruption();
+  }
+  if (!summary.error.empty()) complain(summary.error);
+  if (!summary.error.empty() || summary.interrupted) {
     clicks.reset();
     if (!job.clicks_temp.empty()) std::remove(job.clicks_temp.c_str());
   }
   if (input) summary.duration = double(input->framesRead()) / std::max(1, input->sampleRate());
   summary.median_tempo = medianReliableTempo(tempi);
-  if (!begun && block) {
+  // JSON is one document whatever happens: a failed input is an object
+  // that carries the error.
+  if (!begun && (block || o.format == OutputFormat::kJson)) {
     writer->begin(info);
     begun = true;
   }
   if (begun) writer->end(summary);
-  std::fflush(out);
+  if (writer->error() && !interruption()) {
+    complain(job.output_name + ": " + std::strerror(writer->error()));
+    status = worseStatus(status, kExitSetup);
+  }
   return status;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 namespace tesk_beat {
 
@@ -61,7 +62,9 @@ class PlainWriter : public BeatWriter {
   void end(const Summary& s) override {
     if (s.truncated) std::fprintf(out_, "# truncated: input ended after %.3f s\n", s.duration);
     if (!s.error.empty()) std::fprintf(out_, "# error: %s\n", s.error.c_str());
-    if (labelled_) std::fprintf(out_, "\n");
+    // An interrupted block is the last: "# interrupted" ends the output.
+    if (s.interrupted) std::fprintf(out_, "# interrupted\n");
+    else if (labelled_) std::fprintf(out_, "\n");
     flush();
   }
 
@@ -85,13 +88,17 @@ class CsvWriter : public BeatWriter {
     flush();
   }
   void end(const Summary& s) override {
-    std::fprintf(out_, "# beats: %lld, reliable: %lld, discarded: %lld, median tempo: ",
-                 (long long)s.beats, (long long)s.reliable, (long long)(s.beats - s.reliable));
+    std::fprintf(out_,
+                 "# beats reported: %lld, announced: %lld (reliable: %lld, discarded: %lld), "
+                 "median tempo: ",
+                 (long long)s.reported, (long long)s.beats, (long long)s.reliable,
+                 (long long)(s.beats - s.reliable));
     if (s.reliable > 0) std::fprintf(out_, "%.2f\n", s.median_tempo);
     else std::fprintf(out_, "none\n");
     std::fprintf(out_, "# duration: %.3f s%s\n", s.duration, s.truncated ? " (truncated)" : "");
     if (!s.error.empty()) std::fprintf(out_, "# error: %s\n", s.error.c_str());
-    if (labelled_) std::fprintf(out_, "\n");
+    if (s.interrupted) std::fprintf(out_, "# interrupted\n");
+    else if (labelled_) std::fprintf(out_, "\n");
     flush();
   }
 
@@ -115,11 +122,14 @@ class JsonWriter : public BeatWriter {
  public:
   using BeatWriter::BeatWriter;
   void begin(const StreamInfo& info) override {
+    // An input that failed before it was known has nulls for what it is.
+    auto known = [](int v) { return v > 0 ? std::to_string(v) : std::string("null"); };
     std::fprintf(out_,
-                 "{\"input\": %s, \"sample_rate\": %d, \"channels\": %d, "
-                 "\"analysis_rate\": %d, \"window\": %d, \"advance\": %d,\n \"beats\": [",
-                 jsonString(info.input).c_str(), info.sample_rate, info.channels,
-                 info.analysis_rate, info.window, info.advance);
+                 "{\"input\": %s, \"sample_rate\": %s, \"channels\": %s, "
+                 "\"analysis_rate\": %s, \"window\": %s, \"advance\": %s,\n \"beats\": [",
+                 jsonString(info.input).c_str(), known(info.sample_rate).c_str(),
+                 known(info.channels).c_str(), known(info.analysis_rate).c_str(),
+                 known(info.window).c_str(), known(info.advance).c_str());
     flush();
   }
   void beat(const BeatEvent& b) override {
@@ -139,15 +149,16 @@ class JsonWriter : public BeatWriter {
     flush();
   }
   void end(const Summary& s) override {
-    std::fprintf(out_, "%s],\n \"summary\": {\"beats\": %lld, \"reliable\": %lld, "
-                 "\"discarded\": %lld, \"median_tempo\": ",
-                 first_ ? "" : "\n ", (long long)s.beats, (long long)s.reliable,
-                 (long long)(s.beats - s.reliable));
+    std::fprintf(out_, "%s],\n \"summary\": {\"reported\": %lld, \"announced\": %lld, "
+                 "\"reliable\": %lld, \"discarded\": %lld, \"median_tempo\": ",
+                 first_ ? "" : "\n ", (long long)s.reported, (long long)s.beats,
+                 (long long)s.reliable, (long long)(s.beats - s.reliable));
     if (s.reliable > 0 && std::isfinite(s.median_tempo)) std::fprintf(out_, "%.2f", s.median_tempo);
     else std::fprintf(out_, "null");
     std::fprintf(out_, ", \"duration\": %.3f, \"frames\": %lld, \"truncated\": %s}", s.duration,
                  (long long)s.frames, s.truncated ? "true" : "false");
     if (!s.error.empty()) std::fprintf(out_, ",\n \"error\": %s", jsonString(s.error).c_str());
+    else if (s.interrupted) std::fprintf(out_, ",\n \"error\": \"interrupted\"");
     std::fprintf(out_, "}\n");
     flush();
   }

@@ -2,6 +2,7 @@
 // times, CSV or JSON. Every beat is written and flushed when it is announced.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -19,10 +20,17 @@ class BeatWriter {
   // Also called after a failure (summary.error set), so a block is never
   // left looking complete when it is not.
   virtual void end(const Summary& s) = 0;
+  // The system's error code of the first write that failed, 0 if none.
+  int error() const { return error_; }
 
  protected:
-  void flush() { std::fflush(out_); }
+  void flush() {
+    if (std::fflush(out_) != 0 && error_ == 0) error_ = errno ? errno : EIO;
+  }
   std::FILE* out_;
+
+ private:
+  int error_ = 0;
 };
 
 // `labelled`: several inputs share one stream, so each block names its input.

@@ -18,6 +18,7 @@
 #include "silence_gate.h"
 #include "stft.h"
 #include "tool_process.h"
+#include "work_dir.h"
 #include "writers.h"
 
 using namespace tesk_beat;
@@ -102,6 +103,15 @@ TEST(Options, DefaultsAndValues) {
   EXPECT_EQ(r.announce_ahead, 0);
   EXPECT_EQ(r.analysis_rate, 0);
 
+  // getopt conventions: values attached to short options, flags grouped.
+  o = parse({"-j2", "-oout/dir", "-vh", "--jobs=4", "a"});
+  EXPECT_EQ(o.jobs, 4);
+  EXPECT_EQ(o.output_dir, "out/dir");
+  EXPECT_TRUE(o.verbose);
+  EXPECT_TRUE(o.show_help);
+  EXPECT_EQ(parse({"-j2", "a"}).jobs, 2);
+  EXPECT_EQ(parse({"-o", "d", "a"}).output_dir, "d");
+
   EXPECT_EQ(parse({"--no-compress", "a"}).compress, 0.0);
   EXPECT_TRUE(parse({"--help"}).show_help);  // no input needed
 }
@@ -121,12 +131,39 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
             std::string::npos);
   EXPECT_NE(usageMessage({"--window", "256", "--advance", "512", "a"}).find("--advance"),
             std::string::npos);
+  // Window, advance, tempo range and analysis rate are checked together,
+  // at the chosen tracker's defaults; the message names only the options
+  // given.
+  EXPECT_NE(usageMessage({"--window", "48", "a"}).find("--window: '48' is out of range (64 to"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--tracker", "stpm", "--advance", "600", "a"}),
+            "--advance 600 exceeds the default window (512 samples) at the default analysis "
+            "rate of 16000 Hz");
+  EXPECT_EQ(usageMessage({"--advance", "3000", "a"}),
+            "--advance 3000 exceeds the default window (2048 samples) at the default analysis "
+            "rate of 44100 Hz");
+  EXPECT_EQ(usageMessage({"--tracker=stpm", "--analysis-rate", "8000", "--advance", "300", "a"}),
+            "--advance 300 exceeds the default window (256 samples) at --analysis-rate 8000 Hz");
+  EXPECT_NE(usageMessage({"--tracker", "stpm", "--min-bpm", "5", "a"})
+                .find("--min-bpm 5 needs beat intervals of 1200"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--min-bpm", "5", "a"}), "");  // 1200 frames: within bar-pointer's 2000
+  EXPECT_EQ(usageMessage({"--announce-ahead=30", "a"}),
+            "--announce-ahead 30 is not shorter than the shortest beat interval: the default "
+            "advance (441 samples) at the default analysis rate of 44100 Hz gives 100 frames/s, "
+            "so the default fastest tempo (215 BPM) needs intervals of 28 frames (use a smaller "
+            "--announce-ahead or --max-bpm)");
+  EXPECT_EQ(usageMessage({"--analysis-rate", "0", "--advance", "600", "a"}), "");
   EXPECT_NE(usageMessage({"--verbose=yes", "a"}).find("takes no value"), std::string::npos);
+  EXPECT_NE(usageMessage({"-vx", "a"}).find("'-x': unknown option"), std::string::npos);
+  EXPECT_NE(usageMessage({"-jx", "a"}).find("-j"), std::string::npos);
   EXPECT_FALSE(usageMessage({}).empty());
   EXPECT_NE(usageMessage({"-", "-"}).find("more than once"), std::string::npos);
   EXPECT_NE(usageMessage({"--raw", "16000:1", "a.wav"}).find("--raw"), std::string::npos);
   EXPECT_NE(usageMessage({"--clicks", "c.wav", "a", "b"}).find("--clicks"), std::string::npos);
   EXPECT_NE(usageMessage({"--diagnostics", "a"}).find("--log-dir"), std::string::npos);
+  EXPECT_NE(usageMessage({"--vectors", "a"}).find("--format json"), std::string::npos);
+  EXPECT_EQ(usageMessage({"--vectors", "--format", "json", "a"}), "");
   // Options that one tracker has and the other has not.
   EXPECT_NE(usageMessage({"--tracker", "btrack", "a"}).find("--tracker: 'btrack' is unknown"),
             std::string::npos);
@@ -207,6 +244,30 @@ TEST(Settings, WindowAndAdvanceFollowTheRate) {
   EXPECT_EQ(s.advance, 256);
 }
 
+TEST(Settings, DescribedAsTheNodeRunsWithThem) {
+  Options stpm;
+  stpm.tracker = TrackerKind::kStpm;
+  TrackerSettings s = trackerSettings(stpm, 16000, 2, "x");
+  EXPECT_EQ(describeSettings(s, 44100, false),
+            "tracker stpm, analysis rate 16000 Hz (input 44100 Hz, resampled), window 512 samples "
+            "(32.0 ms), advance 160 samples (10.0 ms, 100.0 frames/s), beat intervals 38 to 75 "
+            "frames (157.9 to 80.0 BPM), threshold 0.5, compression log(1 + 10*|X|)");
+  s.compress = 0.0;
+  EXPECT_NE(describeSettings(s, 16000, false).find("16000 Hz, window"), std::string::npos);
+  EXPECT_NE(describeSettings(s, 16000, false).find("compression none"), std::string::npos);
+  // bar-pointer: its own intervals (rounded periods of the tempo bounds),
+  // the compression of its bands, how far ahead it announces.
+  Options bp = parse({"--threshold", "0.25", "--announce-ahead", "2", "a"});
+  s = trackerSettings(bp, 44100, 2, "x");
+  EXPECT_EQ(describeSettings(s, 44100, false),
+            "tracker bar-pointer, analysis rate 44100 Hz, window 2048 samples (46.4 ms), advance "
+            "441 samples (10.0 ms, 100.0 frames/s), beat intervals 28 to 109 frames (214.3 to "
+            "55.0 BPM), threshold 0.25, compression log(1 + 10*x) of the filterbank bands, beats "
+            "announced up to 2 frames ahead");
+  EXPECT_NE(describeSettings(s, 44100, true).find("bands, decoded offline (Viterbi)"),
+            std::string::npos);
+}
+
 TEST(Settings, RejectsWhatTheNodeCannotUse) {
   Options o;
   o.tracker = TrackerKind::kStpm;
@@ -233,17 +294,33 @@ TEST(Settings, RejectsWhatTheNodeCannotUse) {
   o = stpm;
   o.window = 32;
   EXPECT_NE(message(16000, 1).find("--window"), std::string::npos);
-  o = stpm;
-  o.min_bpm = 150;
-  o.max_bpm = 151;
+  // Analysed at the input's rate, the settings are checked per input; the
+  // message names what the user gave and what was taken by default.
+  o = parse({"--tracker", "stpm", "--analysis-rate", "0", "--advance", "4000", "--window", "8192",
+             "a"});
+  EXPECT_EQ(message(16000, 1),
+            "in.wav: --advance 4000 at the input's rate of 16000 Hz gives 4 frames/s, so the "
+            "default fastest tempo (160 BPM) needs beat intervals of 2 frames; the stpm node needs "
+            "at least 5 (use a smaller --advance or --max-bpm)");
+  o = parse({"--tracker", "stpm", "--analysis-rate", "0", "--advance", "10", "a"});  // 1600 frames/s
+  EXPECT_NE(message(16000, 1).find("the default slowest tempo (79 BPM) needs"), std::string::npos);
+  o = parse({"--tracker", "stpm", "--analysis-rate", "0", "--advance", "400", "a"});
+  EXPECT_EQ(message(8000, 1),
+            "in.wav: --advance 400 exceeds the default window (256 samples) at the input's rate "
+            "of 8000 Hz");
+  o = parse({"--tracker", "stpm", "--analysis-rate", "0", "--min-bpm", "150", "--max-bpm", "151",
+             "a"});
   EXPECT_NE(message(16000, 1).find("too narrow"), std::string::npos);
   o = stpm;
   EXPECT_EQ(message(8000, 6), "");
-  // bar-pointer: the tracker's own judgement, naming the options that set it.
+  // bar-pointer: its own limits, naming the options given and the
+  // defaults taken.
   o = Options();
   EXPECT_EQ(message(8000, 6), "");
   o.min_bpm = 1;  // 6000-frame intervals at 100 frames per second
-  EXPECT_NE(message(44100, 1).find("cannot run with --min-bpm 1, --max-bpm 215"), std::string::npos);
+  EXPECT_NE(message(44100, 1).find("so --min-bpm 1 needs beat intervals of 6000 frames; the "
+                                   "bar-pointer tracker supports at most 2000"),
+            std::string::npos);
   o = Options();
   o.announce_ahead = 40;  // beyond the shortest interval, 28 frames
   EXPECT_NE(message(44100, 1).find("--announce-ahead 40"), std::string::npos);
@@ -252,7 +329,8 @@ TEST(Settings, RejectsWhatTheNodeCannotUse) {
   o.window = 4096;
   EXPECT_EQ(message(44100, 1), "");
   o.announce_ahead = 6;
-  EXPECT_NE(message(44100, 1).find("--advance 2000 at 44100 Hz"), std::string::npos);
+  EXPECT_NE(message(44100, 1).find("--advance 2000 at the default analysis rate of 44100 Hz"),
+            std::string::npos);
 }
 
 // stpm: the centre of the window of the frame that announces the beat.
@@ -274,6 +352,24 @@ TEST(Settings, BeatTimesOfEachTracker) {
   EXPECT_DOUBLE_EQ(announcedBeatTime(bp, 100, 2), (44100 + 2048) / 44100.0);
   EXPECT_DOUBLE_EQ(announcedBeatTime(bp, 100, 3), (103 * 441 + 1024) / 44100.0);
   EXPECT_DOUBLE_EQ(decodedBeatTime(bp, 100), (44100 + 1024) / 44100.0);
+}
+
+// Result files and log directories say which input they came from.
+TEST(WorkDir, ResultNamesTellInputsOfTheSameNameApart) {
+  std::vector<bool> shared;
+  EXPECT_EQ(resultNames({"a.wav", "b.flac", "-"}, &shared),
+            (std::vector<std::string>{"a", "b", "stdin"}));
+  EXPECT_EQ(shared, (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(resultNames({"a.wav", "./sub//a.wav", "a.flac", "b.wav"}, &shared),
+            (std::vector<std::string>{"a.wav", "sub/a.wav", "a.flac", "b"}));
+  EXPECT_EQ(shared, (std::vector<bool>{true, true, true, false}));
+  EXPECT_EQ(resultNames({"x/a.wav", "x/a.wav"}), (std::vector<std::string>{"x/a.wav", "x/a.wav-2"}));
+  EXPECT_EQ(mirroredPath("/music/live/a.wav"), "music/live/a.wav");
+  EXPECT_EQ(mirroredPath("sub/../a.wav"), "a.wav");
+  // Outside the current directory: the absolute path, never a way up.
+  const std::string here = absolutePath("x");
+  const std::string parent = here.substr(0, here.rfind('/', here.size() - 3));
+  EXPECT_EQ(mirroredPath("../a.wav"), parent.substr(1) + "/a.wav");
 }
 
 TEST(Framer, FrameKCoversItsSamplesAndThePaddingIsZero) {
@@ -398,6 +494,7 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
   discarded.reliable = false;
   discarded.tempo = 0.0f;
   Summary s;
+  s.reported = 2;
   s.beats = 2;
   s.reliable = 1;
   s.median_tempo = 120.0;
@@ -421,7 +518,8 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
   std::string csv = render(OutputFormat::kCsv, false, s);
   EXPECT_EQ(csv.substr(0, csv.find("# beats")),
             "time,reliable,tempo,confidence\n1.0160,1,120.00,0.7500\n1.5160,0,,0.7500\n");
-  EXPECT_NE(csv.find("# beats: 2, reliable: 1, discarded: 1, median tempo: 120.00"),
+  EXPECT_NE(csv.find("# beats reported: 2, announced: 2 (reliable: 1, discarded: 1), median "
+                     "tempo: 120.00"),
             std::string::npos);
   std::string json = render(OutputFormat::kJson, false, s);
   EXPECT_NE(json.find("\"input\": \"song \\\"1\\\".wav\""), std::string::npos) << json;
@@ -429,6 +527,15 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
             std::string::npos) << json;
   EXPECT_NE(json.find("\"reliable\": false, \"tempo\": null"), std::string::npos);
   EXPECT_NE(json.find("\"median_tempo\": 120.00"), std::string::npos);
+  // --reliable-only: what was reported apart from what the node announced.
+  Summary reliable_only = s;
+  reliable_only.reported = 1;
+  EXPECT_NE(render(OutputFormat::kCsv, false, reliable_only)
+                .find("# beats reported: 1, announced: 2 (reliable: 1, discarded: 1)"),
+            std::string::npos);
+  EXPECT_NE(render(OutputFormat::kJson, false, reliable_only)
+                .find("{\"reported\": 1, \"announced\": 2, \"reliable\": 1, \"discarded\": 1,"),
+            std::string::npos);
   EXPECT_EQ(json.back(), '\n');
   EXPECT_EQ(std::count(json.begin(), json.end(), '{'), std::count(json.begin(), json.end(), '}'));
 
@@ -576,26 +683,52 @@ TEST(Resampler, KeepsTimeAndShowsTheOriginal) {
 TEST(SilenceGate, SilentAfterTheHoldAndOffWhenDisabled) {
   const std::vector<float> loud(160, 0.01f);     // -40 dBFS
   const std::vector<float> quiet(160, 0.0005f);  // -66 dBFS
-  SilenceGate gate(-60.0, 100);
-  EXPECT_TRUE(gate.silent(0));  // nothing heard yet
-  gate.frame(0, loud.data(), 160);
-  EXPECT_FALSE(gate.silent(0));
-  for (int k = 1; k <= 101; ++k) gate.frame(k, quiet.data(), 160);
-  EXPECT_FALSE(gate.silent(100));
-  EXPECT_TRUE(gate.silent(101));
-  gate.frame(102, loud.data(), 160);
-  EXPECT_FALSE(gate.silent(102));
-  SilenceGate off(0.0, 100);
-  EXPECT_FALSE(off.silent(5000));
-  off.frame(5000, quiet.data(), 160);
-  EXPECT_FALSE(off.wasSilent(5000));
+  SilenceGate gate(-60.0, 16000, 160);
+  EXPECT_TRUE(gate.silentAt(0));  // nothing heard yet
+  gate.heard(0, loud.data(), 160, 1);
+  EXPECT_FALSE(gate.silentAt(0));
+  for (int k = 1; k <= 101; ++k) gate.heard(160 * k, quiet.data(), 160, 1);
+  EXPECT_FALSE(gate.silentAt(16000));
+  EXPECT_TRUE(gate.silentAt(16001));
+  gate.heard(160 * 102, loud.data(), 160, 1);
+  EXPECT_FALSE(gate.silentAt(160 * 102));
+  SilenceGate off(0.0, 16000, 160);
+  EXPECT_FALSE(off.silentAt(5000));
+  off.heard(5000, quiet.data(), 160, 1);
+  EXPECT_FALSE(off.silentAt(5000));
 
-  // Earlier frames are judged as they were when they were the newest, for
-  // offline beats.
-  for (int k = 103; k <= 400; ++k) gate.frame(k, (k == 300 ? loud : quiet).data(), 160);
-  for (int k : {0, 100, 102, 202, 300, 400}) EXPECT_FALSE(gate.wasSilent(k)) << k;
-  for (int k : {101, 203, 299}) EXPECT_TRUE(gate.wasSilent(k)) << k;
-  gate.forgetBefore(250);
-  EXPECT_TRUE(gate.wasSilent(250));
-  EXPECT_FALSE(gate.wasSilent(300));
+  // Earlier times are judged by what was heard before them, also long
+  // after, for offline beats.
+  for (int k = 103; k <= 400; ++k) gate.heard(160 * k, (k == 300 ? loud : quiet).data(), 160, 1);
+  for (int k : {0, 100, 102, 202, 300, 400}) EXPECT_FALSE(gate.silentAt(160 * k)) << k;
+  for (int k : {101, 203, 299}) EXPECT_TRUE(gate.silentAt(160 * k)) << k;
+  gate.forgetBefore(160 * 250);
+  EXPECT_TRUE(gate.silentAt(160 * 250));
+  EXPECT_FALSE(gate.silentAt(160 * 300));
+}
+
+// The gate hears what the node hears: the channel mean, from the start of
+// the input, a beat's time counting and not the samples after it.
+TEST(SilenceGate, HearsTheChannelMeanFromTheStart) {
+  std::vector<float> antiphase(2 * 512), inphase(2 * 512);
+  for (int i = 0; i < 512; ++i) {
+    antiphase[2 * i] = inphase[2 * i] = inphase[2 * i + 1] = 0.5f;
+    antiphase[2 * i + 1] = -0.5f;
+  }
+  SilenceGate gate(-60.0, 16000, 160);
+  gate.heard(0, antiphase.data(), 512, 2);
+  EXPECT_TRUE(gate.silentAt(511));
+  // Sound from sample 1000 on: not heard at sample 900, heard at 1000.
+  std::vector<float> quiet(2 * 488, 0.0f);
+  gate.heard(512, quiet.data(), 488, 2);
+  gate.heard(1000, inphase.data(), 160, 2);
+  EXPECT_TRUE(gate.silentAt(900));
+  EXPECT_FALSE(gate.silentAt(1000));
+  EXPECT_FALSE(gate.silentAt(17000));
+  EXPECT_TRUE(gate.silentAt(17001));
+  // Beats count only once `settle` samples have been heard.
+  SilenceGate settling(-60.0, 16000, 160, 12000);
+  settling.heard(1000, inphase.data(), 160, 2);
+  EXPECT_TRUE(settling.silentAt(12999));
+  EXPECT_FALSE(settling.silentAt(13000));
 }

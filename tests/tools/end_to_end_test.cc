@@ -1,12 +1,24 @@
 // End-to-end tests through the built tesk-beat and the real plug-in.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,6 +150,14 @@ TEST(EndToEnd, WavAndFlacGiveTheSameBeats) {
   ASSERT_EQ(flac.status, 0) << flac.err;
   EXPECT_GT(lineCount(wav.out), 20);
   EXPECT_EQ(wav.out, flac.out);
+  // FLAC is decoded by seeking: on a pipe it is held in a private file first.
+  ToolProcess piped(e.with({"-"}), e.work.path(), e.env(), ToolProcess::Input::kPipe);
+  const std::string bytes = readFile(e.work.file("a.flac"));
+  piped.write(bytes.data(), bytes.size());
+  ToolResult from_pipe = piped.finish();
+  EXPECT_EQ(from_pipe.status, 0) << from_pipe.err;
+  EXPECT_EQ(from_pipe.out, flac.out);
+  EXPECT_TRUE(e.tmp.entries().empty());
 }
 
 TEST(EndToEnd, StandardInputAsWavStreamAndAsRawPcm) {
@@ -171,6 +191,57 @@ TEST(EndToEnd, StandardInputAsWavStreamAndAsRawPcm) {
                                ToolProcess::Input::kFile, e.work.file("a.wav"));
   EXPECT_EQ(offline.status, 0) << offline.err;
   EXPECT_EQ(offline.out, offline_file.out);
+}
+
+// A writer that cannot seek back (sox or ffmpeg writing to a pipe) puts a
+// placeholder in the WAV header's data size: the stream is read to its end
+// and is complete, not truncated.
+TEST(EndToEnd, WavStreamOfUnknownLengthIsReadToItsEnd) {
+  Env e;
+  Piece p = makeGroove(120.0, 15.0, 16000, 1, 3);
+  writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ToolResult file = e.run({"--format", "csv", "a.wav"});
+  ASSERT_EQ(file.status, 0) << file.err;
+  std::string header_known = readFile(e.work.file("a.wav"));
+  ASSERT_EQ(header_known.substr(36, 4), "data");
+  auto withSizes = [&](uint32_t riff, uint32_t data) {
+    std::string b = header_known;
+    for (int i = 0; i < 4; ++i) {
+      b[4 + i] = char((riff >> (8 * i)) & 0xff);
+      b[40 + i] = char((data >> (8 * i)) & 0xff);
+    }
+    return b;
+  };
+  // sox learns no length from a raw stream and writes its own placeholder.
+  std::string from_sox;
+  std::string command = "sox -q -t wav " + e.work.file("a.wav") +
+                        " -t raw - | sox -q -t raw -r 16000 -e signed -b 16 -c 1 - -t wav - "
+                        "2>/dev/null";
+  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) from_sox.append(buf, n);
+    ::pclose(pipe);
+  }
+  ASSERT_GT(from_sox.size(), header_known.size() / 2) << "sox is needed (scripts/install-deps.sh)";
+  ASSERT_NE(from_sox.substr(0, 44), header_known.substr(0, 44)) << "sox wrote the real length";
+  struct Case {
+    const char* writer;
+    std::string bytes;
+  } cases[] = {
+      {"sox", from_sox},
+      {"ffmpeg (0xFFFFFFFF)", withSizes(0xFFFFFFFFu, 0xFFFFFFFFu)},
+      {"zero data size", withSizes(36, 0)},
+  };
+  for (const auto& c : cases) {
+    ToolProcess tool(e.with({"--format", "csv", "-"}), e.work.path(), e.env(),
+                     ToolProcess::Input::kPipe);
+    tool.write(c.bytes.data(), c.bytes.size());
+    ToolResult r = tool.finish();
+    EXPECT_EQ(r.status, 0) << c.writer << ": " << r.err;
+    EXPECT_TRUE(r.err.empty()) << c.writer << ": " << r.err;
+    EXPECT_EQ(r.out, file.out) << c.writer;  // every beat, "# duration: 15.000 s", not truncated
+  }
 }
 
 // A live stream: beats come out while the input is still open.
@@ -219,12 +290,20 @@ TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
       {{"notes.txt"}, 1, "notes.txt"},
       {{"low.wav"}, 1, "2000 Hz"},
       {{"nan.wav"}, 1, "NaN sample at 6"},
-      {{"--window", "48", "good.wav"}, 1, "--window"},
-      {{"--advance", "4000", "--window", "8192", "good.wav"}, 1, "--max-bpm"},
-      {{"--tracker", "stpm", "--advance", "4000", "--window", "8192", "good.wav"}, 1, "--max-bpm"},
-      {{"--tracker", "stpm", "--min-bpm", "5", "good.wav"}, 1, "--min-bpm"},
-      {{"--min-bpm", "1", "good.wav"}, 1, "--min-bpm 1"},
-      {{"--announce-ahead", "50", "good.wav"}, 1, "--announce-ahead 50"},
+      // Window, advance, tempo range and announce-ahead are checked when the
+      // command line is read, at the chosen tracker's analysis rate; an
+      // input below it (good.wav, 16 kHz, analysed at its own rate when
+      // --analysis-rate is 0) is checked when it is opened.
+      {{"--window", "48", "good.wav"}, 2, "--window"},
+      {{"--advance", "4000", "--window", "8192", "good.wav"}, 2, "--max-bpm"},
+      {{"--tracker", "stpm", "--advance", "4000", "--window", "8192", "good.wav"}, 2, "--max-bpm"},
+      {{"--tracker", "stpm", "--min-bpm", "5", "good.wav"}, 2, "--min-bpm"},
+      {{"--min-bpm", "1", "good.wav"}, 2, "--min-bpm 1"},
+      {{"--announce-ahead", "50", "good.wav"}, 2, "--announce-ahead 50"},
+      {{"--analysis-rate", "0", "--advance", "4000", "--window", "8192", "good.wav"}, 1,
+       "good.wav: --advance 4000"},
+      {{"--tracker", "stpm", "--analysis-rate", "0", "--advance", "4000", "--window", "8192",
+        "good.wav"}, 1, "good.wav: --advance 4000"},
       {{"--tracker", "stpm", "--offline", "good.wav"}, 2, "--offline"},
       {{"--tracker", "beatroot", "good.wav"}, 2, "beatroot"},
       {{"--offline", "--clicks", "c.wav", "-"}, 2, "--clicks"},
@@ -244,6 +323,16 @@ TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
     // A failure is never written up as a normal result.
     if (!r.out.empty()) {
       EXPECT_NE(r.out.find("# error"), std::string::npos) << r.out;
+    }
+    if (c.status == 1) {
+      // JSON stays one document: an object that carries the error.
+      std::vector<std::string> json_args = {"--format", "json"};
+      json_args.insert(json_args.end(), c.args.begin(), c.args.end());
+      ToolResult j = e.run(json_args);
+      EXPECT_EQ(j.status, 1) << what;
+      EXPECT_TRUE(isJsonDocument(j.out)) << what << ": " << j.out;
+      EXPECT_EQ(j.out.rfind("{\"input\": ", 0), 0u) << what << ": " << j.out;
+      EXPECT_NE(j.out.find("\"error\": \""), std::string::npos) << what << ": " << j.out;
     }
   }
   ToolResult plugin = runTool({"--plugin", e.work.file("none.tlb"), "good.wav"}, e.work.path(),
@@ -268,6 +357,10 @@ TEST(EndToEnd, TruncatedInputReportsItsBeatsAndSaysSo) {
                           : e.run({"cut.wav"});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_NE(r.err.find("truncated"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind(stream ? "tesk-beat: standard input: " : "tesk-beat: cut.wav: ", 0), 0u)
+        << r.err;
+    // The length the header announced, not the length found.
+    EXPECT_NE(r.err.find("of the 20.000 s announced"), std::string::npos) << r.err;
     EXPECT_EQ(lineCount(r.err), 1) << r.err;
     auto times = parseTimes(r.lines());
     EXPECT_GT(times.size(), 10u);
@@ -287,6 +380,9 @@ TEST(EndToEnd, ParallelJobsEqualOneByOne) {
     EXPECT_EQ(all.status, 1) << all.err;
     ToolResult seq = e.run({"--format", format, "a.wav", "b.flac", "missing.wav", "c.wav"});
     EXPECT_EQ(seq.out, all.out);
+    if (std::string(format) == "json") {
+      EXPECT_TRUE(isJsonDocument(all.out)) << all.out;
+    }
     std::string expected = std::string(format) == "json" ? "[\n" : "";
     for (size_t i = 0; i < names.size(); ++i) {
       ToolResult one = e.run({"--format", format, names[i]});
@@ -297,7 +393,8 @@ TEST(EndToEnd, ParallelJobsEqualOneByOne) {
       } else if (names[i] != "missing.wav") {
         expected += (i ? ",\n" : "") + one.out;
       } else {
-        EXPECT_TRUE(one.out.empty());
+        EXPECT_TRUE(isJsonDocument(one.out)) << one.out;
+        EXPECT_NE(one.out.find("\"error\": \"missing.wav: No such file"), std::string::npos);
         EXPECT_NE(all.out.find("\"error\": \"missing.wav: No such file"), std::string::npos);
       }
     }
@@ -316,6 +413,15 @@ TEST(EndToEnd, LeavesNothingBehindUnlessAskedTo) {
   EXPECT_EQ(e.work.entries(), std::vector<std::string>{"a.wav"});
   EXPECT_TRUE(e.tmp.entries().empty());
 
+  // The stpm node creates its diagnostic files in any case; only the beat log is kept without
+  // --diagnostics, in a --log-dir whose parents are made. The bar-pointer node writes none.
+  r = e.run({"--tracker", "stpm", "--log-dir", "plain/logs", "a.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(listDirectory(e.work.file("plain/logs")), std::vector<std::string>{"bt_pellanbt.dat"});
+  EXPECT_FALSE(readFile(e.work.file("plain/logs/bt_pellanbt.dat")).empty());
+  r = e.run({"--log-dir", "bar/logs", "a.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(listDirectory(e.work.file("bar/logs")).empty());
   r = e.run({"--tracker", "stpm", "--log-dir", "logs", "--diagnostics", "a.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(readFile(e.work.file("logs/bt_pellanbt.dat")).empty());
@@ -338,7 +444,14 @@ TEST(EndToEnd, StandardOutputCarriesOnlyData) {
     EXPECT_EQ(quiet.out, verbose.out);
     EXPECT_TRUE(quiet.err.empty()) << quiet.err;
     for (const auto& line : quiet.lines()) EXPECT_NO_THROW(std::stod(line)) << line;
-    // Only the stpm node has console lines to copy.
+    // The settings used come first, then the node's console lines: only the
+    // stpm node has some to copy.
+    EXPECT_EQ(verbose.err.rfind("tesk-beat: a.wav: tracker " + std::string(tracker) +
+                                    ", analysis rate 16000 Hz, window " +
+                                    (std::string(tracker) == "stpm" ? "512" : "750") + " samples",
+                                0),
+              0u)
+        << verbose.err;
     EXPECT_EQ(verbose.err.find("BeatTracker::BeatTracker") != std::string::npos,
               std::string(tracker) == "stpm")
         << verbose.err;
@@ -361,12 +474,21 @@ TEST(EndToEnd, OutputDirHoldsOneResultPerInput) {
   ASSERT_EQ(::mkdir(e.work.file("sub").c_str(), 0777), 0);
   writePiece(e.work.file("a.wav"), makeGroove(100.0, 10.0, 16000, 1, 1), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   writePiece(e.work.file("sub/a.wav"), makeGroove(130.0, 10.0, 16000, 1, 2), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-  ToolResult r = e.run({"--jobs", "2", "--format", "csv", "-o", "out", "a.wav", "sub/a.wav"});
+  // Missing parents are made; inputs of the same name mirror their paths, and it is said.
+  ToolResult r = e.run({"--jobs", "2", "--format", "csv", "-o", "out/new", "a.wav", "sub/a.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.empty());
-  EXPECT_EQ(listDirectory(e.work.file("out")), (std::vector<std::string>{"a-2.csv", "a.csv"}));
-  EXPECT_EQ(readFile(e.work.file("out/a.csv")), e.run({"--format", "csv", "a.wav"}).out);
-  EXPECT_EQ(readFile(e.work.file("out/a-2.csv")), e.run({"--format", "csv", "sub/a.wav"}).out);
+  EXPECT_EQ(r.err,
+            "tesk-beat: a.wav: results in out/new/a.wav.csv (several inputs are named a)\n"
+            "tesk-beat: sub/a.wav: results in out/new/sub/a.wav.csv (several inputs are named a)\n");
+  EXPECT_EQ(listDirectory(e.work.file("out/new")), (std::vector<std::string>{"a.wav.csv", "sub"}));
+  EXPECT_EQ(readFile(e.work.file("out/new/a.wav.csv")), e.run({"--format", "csv", "a.wav"}).out);
+  EXPECT_EQ(readFile(e.work.file("out/new/sub/a.wav.csv")),
+            e.run({"--format", "csv", "sub/a.wav"}).out);
+  r = e.run({"-o", "out", "a.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  EXPECT_EQ(listDirectory(e.work.file("out")), (std::vector<std::string>{"a.beats", "new"}));
 
   // With --vectors, JSON carries the node's vectors with every beat: stpm's
   // 64 onset values; bar-pointer's onset feature and its tempo posterior
@@ -399,7 +521,18 @@ TEST(EndToEnd, NoBeatsInSilence) {
   Piece silence = p;
   std::fill(silence.samples.begin(), silence.samples.end(), 0.0f);
   writePiece(e.work.file("silence.wav"), silence, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-  // Offline beats are gated by the frame they fall on, not by when they
+  Piece clicks = silence;
+  for (double at : {0.5, 1.1})
+    for (int i = 0; i < 400; ++i)
+      clicks.samples[size_t(at * 16000) + i] = float(0.7 * std::exp(-i / 128.0) * std::sin(0.8 * i));
+  writePiece(e.work.file("clicks.wav"), clicks, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  Piece late = p;
+  late.samples.insert(late.samples.begin(), size_t(3 * 16000), 0.0f);
+  writePiece(e.work.file("late.wav"), late, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  Piece antiphase = makeGroove(120.0, 12.0, 16000, 2, 12);
+  for (size_t i = 0; i < antiphase.samples.size(); i += 2) antiphase.samples[i + 1] = -antiphase.samples[i];
+  writePiece(e.work.file("antiphase.wav"), antiphase, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  // Offline beats are gated by the time they fall on, not by when they
   // become final.
   for (std::vector<std::string> mode : {std::vector<std::string>{"--tracker", "stpm"},
                                         std::vector<std::string>{},
@@ -427,6 +560,28 @@ TEST(EndToEnd, NoBeatsInSilence) {
     ToolResult ungated = run({"--no-silence-gate", "silence.wav"});
     EXPECT_EQ(ungated.status, 0);
     EXPECT_FALSE(ungated.out.empty()) << name;  // what the gate is there for
+
+    // Nothing before a beat period of the slowest tempo has been heard since
+    // the first click: the stpm node's announcements then rest on the
+    // silence its histories start with, and it has nothing to announce
+    // after; the bar-pointer tracker may predict a third click.
+    r = run({"clicks.wav"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const double slowest = name == "stpm" ? 79.0 : 55.0;
+    for (double t : parseTimes(r.lines())) EXPECT_GE(t, 0.5 + 60.0 / slowest) << name << ": " << r.out;
+    if (name == "stpm") {
+      EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    // Nothing before the music starts, and stereo in antiphase is silence
+    // to the node, which hears the channel mean.
+    r = run({"late.wav"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    times = parseTimes(r.lines());
+    ASSERT_FALSE(times.empty()) << name;
+    EXPECT_GE(times.front(), 3.0) << name << ": " << r.out;
+    r = run({"antiphase.wav"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.empty()) << name << ": " << r.out;
   }
 }
 
@@ -436,51 +591,317 @@ TEST(EndToEnd, NoBeatsInSilence) {
 TEST(EndToEnd, ClickTrackMatchesTheInput) {
   Env e;
   Piece p = makeGroove(120.0, 10.0, 22050, 2, 6);
+  // At full scale, so that input and clicks together would pass it.
+  float peak = 0.0f;
+  for (float v : p.samples) peak = std::max(peak, std::fabs(v));
+  for (float& v : p.samples) v /= peak;
   writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("b24.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+  // The container follows the click track's extension, the sample format the input.
+  struct Case {
+    const char *input, *out;
+    int format;
+  } cases[] = {{"a.wav", "clicks.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+               {"b24.wav", "clicks.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
+               {"a.wav", "clicks", SF_FORMAT_WAV | SF_FORMAT_PCM_16}};
   for (const char* mode : {"--no-progress", "--offline"}) {
-    ToolResult r = e.run({mode, "--clicks", "clicks.wav", "a.wav"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    SF_INFO info{};
-    SNDFILE* f = sf_open(e.work.file("clicks.wav").c_str(), SFM_READ, &info);
-    ASSERT_NE(f, nullptr);
-    std::vector<float> out(size_t(info.frames) * info.channels);
-    sf_readf_float(f, out.data(), info.frames);
-    sf_close(f);
-    EXPECT_EQ(info.samplerate, 22050);
-    EXPECT_EQ(info.channels, 2);
-    EXPECT_EQ(info.frames, sf_count_t(p.samples.size() / 2));
-    EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"a.wav", "clicks.wav"}));
-    // Largest difference from the input at 0.6 of its level in [from, to) s.
-    auto added = [&](double from, double to) {
-      float most = 0.0f;
-      for (size_t i = size_t(from * 22050) * 2; i < size_t(to * 22050) * 2 && i < out.size(); ++i)
-        most = std::max(most, std::fabs(out[i] - 0.6f * p.samples[i]));
-      return most;
-    };
-    auto times = parseTimes(r.lines());
-    ASSERT_GT(times.size(), 10u) << mode;
-    for (double t : times) {
-      if (t + 0.3 > 10.0) break;
-      EXPECT_GT(added(t, t + 0.01), 0.1f) << mode << ": no click at " << t;
-      EXPECT_LT(added(t + 0.2, t + 0.3), 0.01f) << mode << ": a click between beats after " << t;
+    for (const auto& c : cases) {
+      const std::string what = std::string(mode) + " " + c.out;
+      ToolResult r = e.run({mode, "--clicks", c.out, c.input});
+      ASSERT_EQ(r.status, 0) << what << ": " << r.err;
+      SF_INFO info{};
+      SNDFILE* f = sf_open(e.work.file(c.out).c_str(), SFM_READ, &info);
+      ASSERT_NE(f, nullptr) << what;
+      std::vector<int> samples(size_t(info.frames) * info.channels);
+      sf_readf_int(f, samples.data(), info.frames);
+      sf_close(f);
+      EXPECT_EQ(info.format, c.format) << what;
+      EXPECT_EQ(info.samplerate, 22050);
+      EXPECT_EQ(info.channels, 2);
+      EXPECT_EQ(info.frames, sf_count_t(p.samples.size() / 2));
+      int clipped = 0;  // samples at full scale
+      for (int v : samples) clipped += v >= 0x7FFF0000 || v <= -0x7FFF0000;
+      EXPECT_EQ(clipped, 0) << what;
+      // Largest difference from the input at half its level in [from, to) s.
+      auto added = [&](double from, double to) {
+        float most = 0.0f;
+        for (size_t i = size_t(from * 22050) * 2; i < size_t(to * 22050) * 2 && i < samples.size(); ++i)
+          most = std::max(most, std::fabs(float(samples[i] / 2147483648.0) - 0.5f * p.samples[i]));
+        return most;
+      };
+      auto times = parseTimes(r.lines());
+      ASSERT_GT(times.size(), 10u) << what;
+      for (double t : times) {
+        if (t + 0.3 > 10.0) break;
+        EXPECT_GT(added(t, t + 0.01), 0.1f) << what << ": no click at " << t;
+        EXPECT_LT(added(t + 0.2, t + 0.3), 0.01f) << what << ": a click between beats after " << t;
+      }
     }
+    EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"a.wav", "b24.wav", "clicks",
+                                                          "clicks.flac", "clicks.wav"}))
+        << mode;
   }
 }
 
-// SIGTERM in the middle of a live stream: the private directory goes too.
+// A full disk is an output error (status 4) in one line that names the
+// path and the system's reason, and leaves no cut-off file behind.
+TEST(EndToEnd, FullDiskIsAnOutputError) {
+  Env e;
+  writePiece(e.work.file("a.wav"), makeGroove(120.0, 20.0, 44100, 2, 6),
+             SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ToolResult r = runTool(e.with({"a.wav"}), e.work.path(), e.env(), ToolProcess::Input::kNone,
+                         "", "/dev/full");
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_EQ(r.err, "tesk-beat: standard output: No space left on device\n");
+
+  // A file system of 1 MiB, filled up.
+  const std::string full = e.work.file("full");
+  ASSERT_EQ(::mkdir(full.c_str(), 0777), 0);
+  if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "mounting a tmpfs is not permitted here: " << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{full};
+  ASSERT_EQ(::mkdir((full + "/out").c_str(), 0777), 0);
+  ASSERT_EQ(::mkdir((full + "/logs").c_str(), 0777), 0);
+  auto fill = [&](const std::string& name, size_t limit) {
+    std::FILE* filler = std::fopen((full + "/" + name).c_str(), "w");
+    ASSERT_NE(filler, nullptr);
+    std::string block(4096, 'x');
+    for (size_t n = 0; n < limit && std::fwrite(block.data(), 1, block.size(), filler) == block.size();
+         n += block.size()) {
+    }
+    std::fclose(filler);
+  };
+  fill("spare", 64 * 1024);
+  fill("filler", SIZE_MAX);
+  struct Case {
+    std::vector<std::string> args;
+    std::string named;
+    bool room;  // 64 KiB free: the click track fails after its first writes
+  } cases[] = {
+      {{"--clicks", full + "/c.wav", "a.wav"}, full + "/c.wav: ", true},
+      {{"--clicks", full + "/c.flac", "a.wav"}, full + "/c.flac: ", true},
+      {{"--clicks", full + "/c.wav", "a.wav"}, full + "/c.wav: ", false},
+      // Offline, the click track is written on a second reading of the input.
+      {{"--offline", "--clicks", full + "/c.wav", "a.wav"}, full + "/c.wav: ", true},
+      {{"-o", full + "/out", "a.wav"}, full + "/out/a.beats: ", false},
+      {{"--tracker", "stpm", "--log-dir", full + "/logs", "a.wav"},
+       full + "/logs/bt_pellanbt.dat: ", false},
+  };
+  for (const auto& c : cases) {
+    if (c.room) ::unlink((full + "/spare").c_str());
+    r = e.run(c.args);
+    EXPECT_EQ(r.status, 4) << c.named << r.err;
+    EXPECT_EQ(r.err, "tesk-beat: " + c.named + "No space left on device\n");
+    if (c.room) fill("spare", SIZE_MAX);
+  }
+  EXPECT_EQ(listDirectory(full), (std::vector<std::string>{"filler", "logs", "out", "spare"}));
+  EXPECT_TRUE(listDirectory(full + "/out").empty());
+  EXPECT_TRUE(listDirectory(full + "/logs").empty());
+  EXPECT_TRUE(e.tmp.entries().empty());
+}
+
+// The click track never destroys an input, however it names it, and a run
+// that fails leaves an older click track as it was.
+TEST(EndToEnd, ClickTrackNeverOverwritesAnInput) {
+  Env e;
+  writePiece(e.work.file("a.wav"), makeGroove(120.0, 6.0, 16000, 1, 6),
+             SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ASSERT_EQ(::symlink("a.wav", e.work.file("soft.wav").c_str()), 0);
+  ASSERT_EQ(::link(e.work.file("a.wav").c_str(), e.work.file("hard.wav").c_str()), 0);
+  const std::string original = readFile(e.work.file("a.wav"));
+  for (const char* mode : {"--no-progress", "--offline"})
+    for (const std::string& out : std::vector<std::string>{"a.wav", "./a.wav", e.work.file("a.wav"),
+                                                           "soft.wav", "hard.wav"}) {
+      ToolResult r = e.run({mode, "--clicks", out, "a.wav"});
+      EXPECT_EQ(r.status, 2) << mode << " " << out << ": " << r.err;
+      EXPECT_NE(r.err.find("is the input a.wav"), std::string::npos) << r.err;
+    }
+  ToolResult piped = runTool(e.with({"--clicks", "hard.wav", "-"}), e.work.path(), e.env(),
+                             ToolProcess::Input::kFile, e.work.file("a.wav"));
+  EXPECT_EQ(piped.status, 2) << piped.err;
+  EXPECT_EQ(readFile(e.work.file("a.wav")), original);
+
+  writeFile(e.work.file("old.wav"), "an older click track");
+  writeFile(e.work.file("bad.wav"), "not audio");
+  for (const char* mode : {"--no-progress", "--offline"}) {
+    ToolResult failed = e.run({mode, "--clicks", "old.wav", "bad.wav"});
+    EXPECT_EQ(failed.status, 1) << mode << ": " << failed.err;
+    EXPECT_EQ(readFile(e.work.file("old.wav")), "an older click track") << mode;
+  }
+  EXPECT_EQ(e.work.entries(),
+            (std::vector<std::string>{"a.wav", "bad.wav", "hard.wav", "old.wav", "soft.wav"}));
+  EXPECT_TRUE(e.tmp.entries().empty());
+}
+
+namespace {
+
+// The tool with standard error, and standard output too if `shared`, on a
+// new pseudo-terminal; its standard input is a pipe.
+struct OnTerminal {
+  pid_t pid = -1;
+  int terminal = -1, input = -1;
+  std::string screen;  // everything shown so far
+
+  OnTerminal(const std::vector<std::string>& args, const std::string& cwd,
+             const std::vector<std::string>& env, bool shared) {
+    int slave = -1, in[2];
+    if (::openpty(&terminal, &slave, nullptr, nullptr, nullptr) != 0 || ::pipe(in) != 0) return;
+    pid = ::fork();
+    if (pid == 0) {
+      ::dup2(in[0], 0);
+      int out = shared ? slave : ::open("/dev/null", O_WRONLY);
+      ::dup2(out, 1);
+      ::dup2(slave, 2);
+      for (int fd = 3; fd < 256; ++fd) ::close(fd);
+      if (::chdir(cwd.c_str()) != 0) _exit(126);
+      for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> argv;
+      std::string tool = toolPath();
+      argv.push_back(const_cast<char*>(tool.c_str()));
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      _exit(127);
+    }
+    ::close(slave);
+    ::close(in[0]);
+    input = in[1];
+  }
+  ~OnTerminal() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    if (terminal >= 0) ::close(terminal);
+    if (input >= 0) ::close(input);
+  }
+  void write(const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+      ssize_t w = ::write(input, bytes.data() + done, bytes.size() - done);
+      if (w <= 0) return;
+      done += size_t(w);
+    }
+  }
+  // Reads what is shown until `seen` is on the screen or the terminal
+  // closes (false), at most `limit_seconds`.
+  bool showUntil(const std::string& seen, double limit_seconds) {
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(int64_t(limit_seconds * 1000));
+    while (seen.empty() || screen.find(seen) == std::string::npos) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now()).count();
+      pollfd p{terminal, POLLIN, 0};
+      if (left <= 0 || ::poll(&p, 1, int(left)) <= 0) return false;
+      char buf[4096];
+      ssize_t n = ::read(terminal, buf, sizeof buf);
+      if (n <= 0) return false;  // EIO: every writer has gone
+      screen.append(buf, size_t(n));
+    }
+    return true;
+  }
+  int finish(double limit_seconds) {
+    ::close(input);
+    input = -1;
+    showUntil("", limit_seconds);
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    pid = -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  }
+};
+
+}  // namespace
+
+// On a terminal the progress bar never mixes with beat lines: it is kept
+// off when standard output is the same terminal; with several inputs in
+// parallel there is one bar for the whole run.
+TEST(EndToEnd, ProgressBarOnATerminal) {
+  Env e;
+  writePiece(e.work.file("long.wav"), makeGroove(120.0, 40.0, 16000, 1, 3),
+             SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  const std::string plain = e.run({"long.wav"}).out;
+  ASSERT_FALSE(plain.empty());
+  {
+    OnTerminal t(e.with({"long.wav"}), e.work.path(), e.env(), true);
+    ASSERT_GT(t.pid, 0);
+    EXPECT_EQ(t.finish(120.0), 0) << t.screen;
+    std::string expected;  // the terminal shows each newline as CR LF
+    for (char c : plain) expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_EQ(t.screen, expected);
+  }
+  const std::string bytes = readFile(e.work.file("long.wav"));
+  OnTerminal t(e.with({"-j2", "long.wav", "-"}), e.work.path(), e.env(), false);
+  ASSERT_GT(t.pid, 0);
+  t.write(bytes.substr(0, bytes.size() / 2));
+  // Standard input is half read: the bar shows while the run goes on.
+  ASSERT_TRUE(t.showUntil(" inputs [", 120.0)) << t.screen;
+  t.write(bytes.substr(bytes.size() / 2));
+  EXPECT_EQ(t.finish(120.0), 0) << t.screen;
+  int bars = 0;
+  for (size_t at = t.screen.find('\r'); at != std::string::npos; at = t.screen.find('\r', at + 1)) {
+    std::string drawn = t.screen.substr(at + 1, t.screen.find('\r', at + 1) - at - 1);
+    if (drawn.empty() || drawn == "\033[K") continue;
+    ++bars;
+    EXPECT_EQ(drawn.find("/2 inputs ["), 1u) << drawn;
+  }
+  EXPECT_GT(bars, 0);
+  EXPECT_EQ(t.screen.substr(t.screen.size() - 4), "\r\033[K") << "the bar is cleared at the end";
+}
+
+// A signal in the middle of a live stream: the output ends so that a reader
+// can tell it from a complete one, standard error says so, and the private
+// directory goes too, also when the supervisor is killed outright (its
+// worker stops with it and cleans up).
 TEST(EndToEnd, TerminatedStreamCleansUp) {
   Env e;
   Piece p = makeGroove(120.0, 20.0, 16000, 1, 8);
   writePiece(e.work.file("a.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("b.wav"), makeGroove(100.0, 8.0, 16000, 1, 9),
+             SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   std::string bytes = readFile(e.work.file("a.wav"));
-  ToolProcess tool(e.with({"-"}), e.work.path(), e.env(), ToolProcess::Input::kPipe);
-  tool.write(bytes.data(), bytes.size() / 2);
-  std::string line;
-  ASSERT_TRUE(tool.readLine(line, 120.0));
-  EXPECT_FALSE(e.tmp.entries().empty());  // the private directory exists now
-  tool.signal(SIGTERM);
-  ToolResult r = tool.finish();
-  EXPECT_EQ(r.status, 128 + SIGTERM);
-  EXPECT_TRUE(e.tmp.entries().empty());
-  EXPECT_EQ(e.work.entries(), std::vector<std::string>{"a.wav"});
+  struct Case {
+    int sig;
+    std::vector<std::string> args;
+    std::string running;  // the line that shows standard input is being tracked
+  } cases[] = {
+      {SIGTERM, {"-"}, ""},  // a beat
+      {SIGINT, {"--format", "json", "b.wav", "-"}, "{\"input\": \"-\""},
+      {SIGHUP, {"--format", "csv", "-j2", "b.wav", "-"}, "# duration"},  // b.wav is done
+      {SIGKILL, {"-"}, ""},
+      {SIGTERM, {"--tracker", "stpm", "-"}, ""},
+      // Offline beats come when final: the stream's beginning shows it is running.
+      {SIGINT, {"--offline", "--format", "json", "-"}, "{\"input\": \"-\""},
+      {SIGTERM, {"--offline", "--format", "csv", "-"}, "time,"},
+  };
+  for (const auto& c : cases) {
+    const std::string what = std::to_string(c.sig) + " " + c.args[0];
+    ToolProcess tool(e.with(c.args), e.work.path(), e.env(), ToolProcess::Input::kPipe);
+    tool.write(bytes.data(), bytes.size() / 2);
+    std::string line;
+    bool running = false;
+    while (!running && tool.readLine(line, 120.0)) running = line.rfind(c.running, 0) == 0;
+    ASSERT_TRUE(running) << what;
+    EXPECT_FALSE(e.tmp.entries().empty());  // the private directory exists now
+    tool.signal(c.sig);
+    // The worker ends its results and stops, with the supervisor or without it.
+    ASSERT_TRUE(tool.waitForOutputEnd(30.0)) << what;
+    ToolResult r = tool.finish();
+    EXPECT_EQ(r.status, 128 + c.sig) << what;
+    EXPECT_TRUE(e.tmp.entries().empty()) << what;
+    EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"a.wav", "b.wav"})) << what;
+    if (c.sig == SIGKILL) {
+      EXPECT_EQ(r.out.substr(r.out.size() - 14), "# interrupted\n") << what << r.out;
+      continue;
+    }
+    EXPECT_NE(r.err.find("interrupted by SIG"), std::string::npos) << what << r.err;
+    if (std::find(c.args.begin(), c.args.end(), "json") != c.args.end()) {
+      EXPECT_TRUE(isJsonDocument(r.out)) << r.out;
+      EXPECT_EQ(r.out.find("\"error\""), r.out.rfind("\"error\": \"interrupted\"}")) << r.out;
+    } else {
+      EXPECT_EQ(r.out.substr(r.out.size() - 14), "# interrupted\n") << what << r.out;
+    }
+  }
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -42,7 +43,7 @@ std::vector<std::string> ToolResult::lines() const {
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::string& cwd,
                          const std::vector<std::string>& env, Input input,
-                         const std::string& input_file) {
+                         const std::string& input_file, const std::string& output_file) {
   ::signal(SIGPIPE, SIG_IGN);
   char err_template[] = "/tmp/tesk-beat-test-err.XXXXXX";
   int err_fd = ::mkstemp(err_template);
@@ -61,7 +62,10 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::string
     else in = ::open("/dev/null", O_RDONLY);
     if (in < 0) _exit(126);
     ::dup2(in, 0);
-    ::dup2(out_pipe[1], 1);
+    int out = output_file.empty() ? out_pipe[1]
+                                  : ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (out < 0) _exit(126);
+    ::dup2(out, 1);
     ::dup2(err_fd, 2);
     for (int fd = 3; fd < 256; ++fd) ::close(fd);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) _exit(126);
@@ -134,6 +138,25 @@ bool ToolProcess::readLine(std::string& line, double limit_seconds) {
   }
 }
 
+bool ToolProcess::waitForOutputEnd(double limit_seconds) {
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(int64_t(limit_seconds * 1000));
+  while (out_fd_ >= 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return false;
+    pollfd p{out_fd_, POLLIN, 0};
+    if (::poll(&p, 1, int(left)) <= 0) continue;
+    char buf[4096];
+    ssize_t n = ::read(out_fd_, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return true;
+    pending_.append(buf, size_t(n));
+    all_out_.append(buf, size_t(n));
+  }
+  return true;
+}
+
 void ToolProcess::signal(int sig) {
   if (pid_ > 0) ::kill(pid_, sig);
 }
@@ -163,8 +186,8 @@ ToolResult ToolProcess::finish() {
 
 ToolResult runTool(const std::vector<std::string>& args, const std::string& cwd,
                    const std::vector<std::string>& env, ToolProcess::Input input,
-                   const std::string& input_file) {
-  ToolProcess p(args, cwd, env, input, input_file);
+                   const std::string& input_file, const std::string& output_file) {
+  ToolProcess p(args, cwd, env, input, input_file, output_file);
   return p.finish();
 }
 
@@ -208,6 +231,86 @@ std::vector<double> parseTimes(const std::vector<std::string>& lines) {
     t.push_back(std::strtod(l.c_str(), nullptr));
   }
   return t;
+}
+
+namespace {
+
+// A strict recursive-descent reader of JSON, for checking documents only.
+struct JsonReader {
+  const std::string& s;
+  size_t at = 0;
+  void space() {
+    while (at < s.size() && std::strchr(" \t\r\n", s[at])) ++at;
+  }
+  bool literal(const char* word) {
+    size_t n = std::strlen(word);
+    if (s.compare(at, n, word) != 0) return false;
+    at += n;
+    return true;
+  }
+  bool string() {
+    if (at >= s.size() || s[at] != '"') return false;
+    for (++at; at < s.size(); ++at) {
+      if (s[at] == '"') return ++at, true;
+      if (static_cast<unsigned char>(s[at]) < 0x20) return false;
+      if (s[at] == '\\' && ++at >= s.size()) return false;
+    }
+    return false;
+  }
+  bool number() {
+    const char* begin = s.c_str() + at;
+    char* end = nullptr;
+    std::strtod(begin, &end);
+    if (end == begin || !(std::isdigit(static_cast<unsigned char>(*begin)) || *begin == '-'))
+      return false;
+    at += size_t(end - begin);
+    return true;
+  }
+  template <typename Item>
+  bool sequence(char close, Item item) {
+    ++at;
+    space();
+    if (at < s.size() && s[at] == close) return ++at, true;
+    while (true) {
+      if (!item()) return false;
+      space();
+      if (at < s.size() && s[at] == ',') {
+        ++at;
+        continue;
+      }
+      return at < s.size() && s[at++] == close;
+    }
+  }
+  bool value() {
+    space();
+    if (at >= s.size()) return false;
+    bool ok;
+    switch (s[at]) {
+      case '{':
+        ok = sequence('}', [&] {
+          space();
+          if (!string()) return false;
+          space();
+          return at < s.size() && s[at++] == ':' && value();
+        });
+        break;
+      case '[': ok = sequence(']', [&] { return value(); }); break;
+      case '"': ok = string(); break;
+      case 't': ok = literal("true"); break;
+      case 'f': ok = literal("false"); break;
+      case 'n': ok = literal("null"); break;
+      default: ok = number();
+    }
+    space();
+    return ok;
+  }
+};
+
+}  // namespace
+
+bool isJsonDocument(const std::string& text) {
+  JsonReader r{text};
+  return r.value() && r.at == text.size();
 }
 
 std::string readFile(const std::string& path) {

@@ -24,9 +24,10 @@ struct ToolResult {
 class ToolProcess {
  public:
   enum class Input { kNone, kFile, kPipe };
+  // `output_file`: standard output goes there instead of being captured.
   ToolProcess(const std::vector<std::string>& args, const std::string& cwd,
               const std::vector<std::string>& env = {}, Input input = Input::kNone,
-              const std::string& input_file = "");
+              const std::string& input_file = "", const std::string& output_file = "");
   ~ToolProcess();
 
   void write(const void* data, size_t size);  // to the stdin pipe
@@ -35,6 +36,9 @@ class ToolProcess {
   // false if the output ended or the limit passed first.
   bool readLine(std::string& line, double limit_seconds);
   void signal(int sig);
+  // Reads standard output until it ends (every process holding it has
+  // closed it); false if that takes longer than `limit_seconds`.
+  bool waitForOutputEnd(double limit_seconds);
   ToolResult finish();  // closes input, reads everything, waits
   pid_t pid() const { return pid_; }
 
@@ -50,7 +54,7 @@ class ToolProcess {
 ToolResult runTool(const std::vector<std::string>& args, const std::string& cwd,
                    const std::vector<std::string>& env = {},
                    ToolProcess::Input input = ToolProcess::Input::kNone,
-                   const std::string& input_file = "");
+                   const std::string& input_file = "", const std::string& output_file = "");
 
 // A fresh directory under the system temporary directory, removed by the
 // destructor.
@@ -70,6 +74,8 @@ class TempDir {
 std::vector<std::string> listDirectory(const std::string& path);
 
 std::vector<double> parseTimes(const std::vector<std::string>& lines);
+// `text` is exactly one JSON value (white space around it allowed).
+bool isJsonDocument(const std::string& text);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& data);
 
