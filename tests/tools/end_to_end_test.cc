@@ -755,16 +755,7 @@ struct OnTerminal {
       int out = shared ? slave : ::open("/dev/null", O_WRONLY);
       ::dup2(out, 1);
       ::dup2(slave, 2);
-      for (int fd = 3; fd < 256; ++fd) ::close(fd);
-      if (::chdir(cwd.c_str()) != 0) _exit(126);
-      for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
-      std::vector<char*> argv;
-      std::string tool = toolPath();
-      argv.push_back(const_cast<char*>(tool.c_str()));
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      _exit(127);
+      execTool(cwd, env, args);
     }
     ::close(slave);
     ::close(in[0]);

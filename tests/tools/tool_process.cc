@@ -67,16 +67,7 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::string
     if (out < 0) _exit(126);
     ::dup2(out, 1);
     ::dup2(err_fd, 2);
-    for (int fd = 3; fd < 256; ++fd) ::close(fd);
-    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) _exit(126);
-    for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> argv;
-    std::string tool = toolPath();
-    argv.push_back(const_cast<char*>(tool.c_str()));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    _exit(127);
+    execTool(cwd, env, args);
   }
   ::close(err_fd);
   ::close(out_pipe[1]);
@@ -85,6 +76,20 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::string
     ::close(in_pipe[0]);
     in_fd_ = in_pipe[1];
   }
+}
+
+void execTool(const std::string& cwd, const std::vector<std::string>& env,
+              const std::vector<std::string>& args) {
+  for (int fd = 3; fd < 256; ++fd) ::close(fd);
+  if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) _exit(126);
+  for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
+  std::vector<char*> argv;
+  std::string tool = toolPath();
+  argv.push_back(const_cast<char*>(tool.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  ::execv(argv[0], argv.data());
+  _exit(127);
 }
 
 ToolProcess::~ToolProcess() {

@@ -12,6 +12,11 @@ namespace tesk_beat_test {
 
 // The program and plug-in under test (see end_to_end_main.cc).
 std::string toolPath();
+
+// In a forked child whose standard descriptors are set: closes the others,
+// enters `cwd` (unless empty), adds `env` and runs the tool with `args`.
+[[noreturn]] void execTool(const std::string& cwd, const std::vector<std::string>& env,
+                           const std::vector<std::string>& args);
 std::string pluginPath();
 
 struct ToolResult {
