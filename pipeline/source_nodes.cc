@@ -6,7 +6,7 @@
 #include "tesk/Exception.h"
 #include "tesk/Matrix.h"
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 using TESK::Matrix;
 using TESK::ObjectRef;
@@ -57,4 +57,4 @@ void StftNode::calculate(int, int count, TESK::Buffer&) {
   (*outputSlots[fftaudio_id_].buffer)[count] = result;
 }
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

@@ -9,30 +9,10 @@
 #include <vector>
 
 #include "framer.h"
-#include "options.h"
+#include "tesk-music/pipeline/errors.h"
+#include "tesk-music/pipeline/settings.h"
 
-namespace tesk_beat {
-
-// The node refused its settings or a frame; the message is the node's.
-struct NodeError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-struct TrackerSettings {
-  TrackerKind tracker = kDefaultTracker;
-  int sample_rate = 0;
-  int window = 0;
-  int advance = 0;
-  int min_bpm = 0;
-  int max_bpm = 0;
-  float threshold = 0.0f;
-  // stpm: applied to the spectrum the node is fed; bar-pointer: the node's
-  // "COMPRESSION", which it applies to its filterbank bands.
-  double compress = 0.0;
-  int announce_ahead = 0;  // bar-pointer: "ANNOUNCE_AHEAD"
-  bool vectors = false;
-  bool diagnostics = false;
-};
+namespace tesk_pipeline {
 
 struct FrameResult {
   bool beat = false;
@@ -61,4 +41,4 @@ class BeatNetwork {
   bool vectors_;
 };
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 namespace {
 
@@ -20,4 +20,4 @@ double announcedBeatTime(const TrackerSettings& s, int64_t frame, int ahead) {
 
 double decodedBeatTime(const TrackerSettings& s, int64_t frame) { return windowCentre(s, frame); }
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <deque>
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 class SilenceGate {
  public:
@@ -42,4 +42,4 @@ class SilenceGate {
   std::deque<int64_t> loud_;  // starts of the loud blocks still needed, oldest first
 };
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

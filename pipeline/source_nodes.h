@@ -11,7 +11,7 @@
 #include "stft.h"
 #include "tesk/BufferedNode.h"
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 class AudioSourceNode : public TESK::BufferedNode {
  public:
@@ -41,4 +41,4 @@ class StftNode : public TESK::BufferedNode {
   int fftaudio_id_;
 };
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

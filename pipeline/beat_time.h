@@ -5,7 +5,7 @@
 
 #include "network.h"
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 // A beat announced on frame `frame`. stpm: the centre of the frame's window.
 // bar-pointer: the beat falls `ahead` frames later ("BEAT_AHEAD"), at the
@@ -16,4 +16,4 @@ double announcedBeatTime(const TrackerSettings& s, int64_t frame, int ahead);
 // A beat decoded offline on frame `frame`: the centre of its window.
 double decodedBeatTime(const TrackerSettings& s, int64_t frame);
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

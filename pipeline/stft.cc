@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 Stft::Stft(int window, double gamma) : window_(window), gamma_(float(gamma)), taper_(window) {
   const double pi = 3.14159265358979323846;
@@ -45,4 +45,4 @@ void Stft::transform(const float* samples, std::complex<float>* out) {
   }
 }
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

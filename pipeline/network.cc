@@ -1,13 +1,13 @@
 #include "network.h"
 
-#include "plugin.h"
+#include "host_message.h"
 #include "source_nodes.h"
 #include "tesk/Exception.h"
 #include "tesk/NetCType.h"
 #include "tesk/NodeFactory.h"
 #include "tesk/Vector.h"
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 using TESK::NetCType;
 using TESK::ObjectRef;
@@ -98,4 +98,4 @@ bool BeatNetwork::step(FrameResult& r) {
   return true;
 }
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

@@ -10,7 +10,7 @@
 
 #include "sample_source.h"
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 class Framer {
  public:
@@ -44,4 +44,4 @@ class Framer {
   bool ended_ = false;
 };
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

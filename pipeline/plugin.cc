@@ -1,19 +1,20 @@
-#include "plugin.h"
+#include "tesk-music/pipeline/plugin.h"
 
 #include <dlfcn.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "host_message.h"
 #include "tesk/Exception.h"
 #include "tesk/Node.h"
 #include "tesk/Object.h"
 
-#ifndef TESK_BEAT_INSTALL_LIBDIR
-#define TESK_BEAT_INSTALL_LIBDIR "lib"
+#ifndef TESK_PIPELINE_INSTALL_LIBDIR
+#define TESK_PIPELINE_INSTALL_LIBDIR "lib"
 #endif
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 namespace {
 
@@ -28,6 +29,15 @@ std::string programDirectory() {
   return slash == std::string::npos ? "." : exe.substr(0, slash);
 }
 
+// The directory this library was loaded from.
+std::string libraryDirectory() {
+  Dl_info info{};
+  if (!::dladdr(reinterpret_cast<void*>(&libraryDirectory), &info) || !info.dli_fname) return ".";
+  std::string lib = info.dli_fname;
+  auto slash = lib.rfind('/');
+  return slash == std::string::npos ? "." : lib.substr(0, slash);
+}
+
 bool exists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
@@ -38,9 +48,11 @@ bool exists(const std::string& path) {
 std::vector<std::string> defaultPluginPaths() {
   const std::string up = programDirectory() + "/..";
   std::vector<std::string> paths = {up + "/lib/" + kPluginName};
-  const std::string libdir = TESK_BEAT_INSTALL_LIBDIR;
+  const std::string libdir = TESK_PIPELINE_INSTALL_LIBDIR;
   if (libdir != "lib") paths.push_back(up + "/" + libdir + "/" + kPluginName);
   paths.push_back(up + "/" + libdir + "/tesk/" + kPluginName);
+  // Programs that are not installed beside it (a Python module, a host).
+  paths.push_back(libraryDirectory() + "/" + kPluginName);
   return paths;
 }
 
@@ -88,4 +100,4 @@ std::string takeHostMessage(void* base_exception) {
   return text.empty() ? "unknown failure in the node" : text;
 }
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

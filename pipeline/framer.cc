@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 Framer::Framer(SampleSource& input, int window, int advance)
     : input_(input),
@@ -37,4 +37,4 @@ bool Framer::next() {
   return true;
 }
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

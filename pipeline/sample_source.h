@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 class SampleSource {
  public:
@@ -14,4 +14,4 @@ class SampleSource {
   virtual int64_t read(float* out, int64_t frames) = 0;
 };
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

@@ -3,19 +3,16 @@
 // module version with libtesk-base. The library stays loaded until exit.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace tesk_beat {
+#include "tesk-music/pipeline/errors.h"
 
-struct PluginError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+namespace tesk_pipeline {
 
-// Where the plug-in is looked for when --plugin is not given: next to the
+// Where the plug-in is looked for when no path is given: next to the
 // program in the build tree (<build>/bin -> <build>/lib) and in the install
-// tree (<prefix>/bin -> <prefix>/<libdir>).
+// tree (<prefix>/bin -> <prefix>/<libdir>), then next to this library.
 std::vector<std::string> defaultPluginPaths();
 
 // Loads `path`, or the first default that exists when `path` is empty.
@@ -25,7 +22,4 @@ void loadPlugin(const std::string& path);
 // "MODULE revision REVISION version VERSION" lines of the loaded modules.
 std::vector<std::string> moduleVersions();
 
-// An exception chain of the host as one line, and the chain freed.
-std::string takeHostMessage(void* base_exception);
-
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <iterator>
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 SilenceGate::SilenceGate(double level_dbfs, int64_t hold, int64_t block, int64_t settle)
     : enabled_(level_dbfs > -200.0 && level_dbfs < 0.0),
@@ -45,4 +45,4 @@ void SilenceGate::forgetBefore(int64_t at) {
   while (loud_.size() > 1 && loud_[1] <= at) loud_.pop_front();
 }
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

@@ -1,14 +1,14 @@
-#include "settings.h"
+#include "tesk-music/pipeline/settings.h"
 
 #include <cmath>
 #include <sstream>
 #include <stdexcept>
 
 #include "BarPointerParameters.h"
-#include "audio_input.h"
 #include "bar_pointer/StateSpace.h"
+#include "bar_pointer_settings.h"
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 namespace {
 
@@ -97,6 +97,88 @@ std::string barPointerProblem(const TrackerSettings& s, const Names& n) {
 
 }  // namespace
 
+const TrackerDefaults& defaultsOf(TrackerKind tracker) {
+  return tracker == TrackerKind::kStpm ? kStpmDefaults : kBarPointerDefaults;
+}
+
+Settings withTrackerDefaults(const Settings& given) {
+  const TrackerDefaults& d = defaultsOf(given.tracker);
+  Settings s = given;
+  if (s.min_bpm == 0) s.min_bpm = d.min_bpm;
+  if (s.max_bpm == 0) s.max_bpm = d.max_bpm;
+  if (!s.threshold) s.threshold = d.threshold;
+  if (!s.analysis_rate) s.analysis_rate = d.analysis_rate;
+  if (!s.compress) s.compress = d.compress;
+  if (!s.announce_ahead) s.announce_ahead = d.announce_ahead;
+  return s;
+}
+
+std::string valueProblem(const Settings& o) {
+  // Each value as the command line rejects it: "--min-bpm: '0' is out of
+  // range (1 to 999)". Unset (0) sizes and tempi take the defaults.
+  auto outside = [](const char* option, double value, Range r, bool unset_allowed = false) {
+    if ((unset_allowed && value == 0.0) || (value >= r.min && value <= r.max)) return std::string();
+    return std::string(option) + ": '" + number(value) + "' is out of range (" + number(r.min) +
+           " to " + number(r.max) + ")";
+  };
+  std::string why;
+  for (std::string w : {outside("--min-bpm", o.min_bpm, kMinBpmRange, true),
+                        outside("--max-bpm", o.max_bpm, kMaxBpmRange, true),
+                        o.threshold ? outside("--threshold", *o.threshold, kThresholdRange) : "",
+                        outside("--window", o.window, kWindowRange, true),
+                        outside("--advance", o.advance, kAdvanceRange, true),
+                        o.announce_ahead
+                            ? outside("--announce-ahead", *o.announce_ahead, kAnnounceAheadRange)
+                            : "",
+                        o.analysis_rate
+                            ? outside("--analysis-rate", *o.analysis_rate, kAnalysisRateRange)
+                            : "",
+                        o.compress ? outside("--compress", *o.compress, kCompressRange) : "",
+                        outside("--offset", o.offset, kOffsetRange),
+                        outside("--silence-gate", o.silence_gate, kSilenceGateRange)})
+    if (why.empty() && !w.empty()) why = w;
+  if (!why.empty()) return why;
+  if (o.analysis_rate && *o.analysis_rate != 0 && *o.analysis_rate < kMinAnalysisRate)
+    return "--analysis-rate: " + std::to_string(*o.analysis_rate) + " Hz is too low (at least " +
+           std::to_string(kMinAnalysisRate) + " Hz, or 0 for the input's rate)";
+  const Settings r = withTrackerDefaults(o);
+  const std::string tracker_default =
+      std::string(" (the ") + defaultsOf(o.tracker).name + " tracker's default)";
+  if (r.min_bpm >= r.max_bpm)
+    return "--min-bpm " + std::to_string(r.min_bpm) + (o.min_bpm ? "" : tracker_default) +
+           " must be below --max-bpm " + std::to_string(r.max_bpm) +
+           (o.max_bpm ? "" : tracker_default);
+  if (o.window != 0 && o.advance != 0 && o.advance > o.window)
+    return "--advance " + std::to_string(o.advance) + " must not exceed --window " +
+           std::to_string(o.window);
+  if (const int rate = *r.analysis_rate; rate > 0) {
+    // Inputs at or above the chosen tracker's analysis rate are analysed at
+    // it: what they need can be checked now, once.
+    const std::string problem = framingProblem(o, rate);
+    if (!problem.empty()) return problem;
+  }
+  return "";
+}
+
+std::string combinationProblem(const Settings& o) {
+  if (o.tracker == TrackerKind::kStpm) {
+    if (o.offline)
+      return "--offline needs --tracker bar-pointer (the stpm tracker decodes online only)";
+    if (o.announce_ahead) return "--announce-ahead applies to --tracker bar-pointer only";
+  } else if (o.diagnostics) {
+    return "--diagnostics applies to --tracker stpm only (the bar-pointer tracker "
+           "writes no diagnostic files)";
+  }
+  if (o.offline && o.vectors)
+    return "--vectors applies to online tracking only (offline beats carry no vectors)";
+  return "";
+}
+
+std::string settingsProblem(const Settings& s) {
+  const std::string why = valueProblem(s);
+  return why.empty() ? combinationProblem(s) : why;
+}
+
 int fftFriendlySize(int n) {
   for (int m = n + (n & 1);; m += 2) {
     int r = m;
@@ -106,12 +188,12 @@ int fftFriendlySize(int n) {
   }
 }
 
-int analysisRate(const Options& o, int input_rate) {
+int analysisRate(const Settings& o, int input_rate) {
   const int wanted = *withTrackerDefaults(o).analysis_rate;
   return wanted > 0 && input_rate > wanted ? wanted : input_rate;
 }
 
-std::string rateName(const Options& o, int rate) {
+std::string rateName(const Settings& o, int rate) {
   const std::string hz = std::to_string(rate) + " Hz";
   if (o.analysis_rate && *o.analysis_rate == rate) return "--analysis-rate " + hz;
   if (!o.analysis_rate && defaultsOf(o.tracker).analysis_rate == rate)
@@ -131,8 +213,8 @@ bar_pointer::Settings barPointerSettings(const TrackerSettings& s) {
   return ::barPointerSettings(p);
 }
 
-std::string framingProblem(const Options& given, int rate, TrackerSettings* chosen) {
-  const Options o = withTrackerDefaults(given);
+std::string framingProblem(const Settings& given, int rate, TrackerSettings* chosen) {
+  const Settings o = withTrackerDefaults(given);
   const TrackerDefaults& d = defaultsOf(o.tracker);
   TrackerSettings s;
   s.tracker = o.tracker;
@@ -196,9 +278,8 @@ std::string describeSettings(const TrackerSettings& s, int input_rate, bool offl
   return d.str();
 }
 
-TrackerSettings trackerSettings(const Options& o, int rate, int channels,
-                                const std::string& input) {
-  auto fail = [&](const std::string& why) { throw InputError(input + ": " + why); };
+TrackerSettings trackerSettings(const Settings& o, int rate, int channels) {
+  auto fail = [](const std::string& why) { throw SettingsError(why); };
   if (rate < kMinRate)
     fail("sample rate " + std::to_string(rate) + " Hz is too low for beat tracking (at least " +
          std::to_string(kMinRate) + " Hz)");
@@ -211,4 +292,4 @@ TrackerSettings trackerSettings(const Options& o, int rate, int channels,
   return s;
 }
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline

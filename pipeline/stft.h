@@ -10,7 +10,7 @@
 #include <complex>
 #include <vector>
 
-namespace tesk_beat {
+namespace tesk_pipeline {
 
 class Stft {
  public:
@@ -34,4 +34,4 @@ class Stft {
   fftwf_plan plan_ = nullptr;
 };
 
-}  // namespace tesk_beat
+}  // namespace tesk_pipeline
