@@ -6,11 +6,13 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <memory>
 #include <type_traits>
 #include <string>
 #include <vector>
 
+#include "engine/BeatTracker.h"
 #include "tesk-music/pipeline/plugin.h"
 #include "tesk-music/pipeline/tracker.h"
 
@@ -128,6 +130,55 @@ class NativeTracker {
   std::unique_ptr<tesk_pipeline::Tracker> tracker_;
 };
 
+// The engine on its own: one linear magnitude spectrum per frame in, the
+// frame's result out. The candidate intervals follow from the tempo range
+// as the stpm node derives them.
+class NativeEngine {
+ public:
+  NativeEngine(double sample_rate, int window, int advance, int min_bpm, int max_bpm) {
+    if (!(sample_rate > 0.0) || window < 2 || advance < 1 || min_bpm < 1 || max_bpm <= min_bpm)
+      throw py::value_error(
+          "need sample_rate > 0, window >= 2, advance >= 1 and 1 <= min_bpm < max_bpm");
+    const double per_minute = 60.0 * sample_rate / advance;  // frames
+    beat_tracker::BeatTrackerInit init;
+    init.setInputSignal(sample_rate, (unsigned long)window, (unsigned long)advance);
+    init.setDebugFlag(false, "");
+    init.setCCValues(std::ceil(per_minute / min_bpm), std::ceil(per_minute / (max_bpm - 1)),
+                     std::ceil(per_minute / min_bpm));
+    engine_ = std::make_unique<beat_tracker::BeatTracker>(init);  // invalid_argument: ValueError
+    bins_ = window / 2;
+    per_minute_ = per_minute;
+  }
+
+  py::dict analyze(py::array_t<double, py::array::c_style> magnitudes) {
+    if (magnitudes.ndim() != 1 || magnitudes.shape(0) != bins_)
+      throw py::value_error("magnitudes must be 1-D with window/2 = " + std::to_string(bins_) +
+                            " values");
+    std::vector<double> spectrum(magnitudes.data(), magnitudes.data() + bins_);
+    beat_tracker::BeatTrackerData r;
+    {
+      py::gil_scoped_release unlocked;
+      r = engine_->analyze(spectrum);
+    }
+    py::dict d;
+    d["interval"] = r.getInterval();
+    d["tempo"] = r.getInterval() > 0.0 ? per_minute_ / r.getInterval() : 0.0;
+    d["current_time"] = r.getCurrentTime();
+    d["beat_time"] = r.getBeatTime();
+    d["recent_beat_time"] = r.getRecentBeatTime();
+    d["reliability"] = r.getMusicReliability();
+    d["onset"] = py::array_t<double>(py::ssize_t(r.onset_vector.size()), r.onset_vector.data());
+    d["stpm"] = py::array_t<double>(py::ssize_t(r.stpm_vector.size()), r.stpm_vector.data());
+    d["chroma"] = py::array_t<double>(py::ssize_t(r.chroma_vector.size()), r.chroma_vector.data());
+    return d;
+  }
+
+ private:
+  std::unique_ptr<beat_tracker::BeatTracker> engine_;
+  py::ssize_t bins_ = 0;
+  double per_minute_ = 0.0;
+};
+
 }  // namespace
 
 PYBIND11_MODULE(_native, m) {
@@ -151,6 +202,9 @@ PYBIND11_MODULE(_native, m) {
       .def_property_readonly("analysis_rate", &NativeTracker::analysisRate)
       .def_property_readonly("window", &NativeTracker::window)
       .def_property_readonly("advance", &NativeTracker::advance);
+  py::class_<NativeEngine>(m, "Engine")
+      .def(py::init<double, int, int, int, int>())
+      .def("analyze", &NativeEngine::analyze);
   m.def("defaults", [](const std::string& tracker) {
     const tesk_pipeline::TrackerDefaults& d =
         tracker == tesk_pipeline::kStpmDefaults.name ? tesk_pipeline::kStpmDefaults

@@ -8,7 +8,7 @@
     result.summary      # counts, median tempo (BPM) and duration (s)
 
 For streams, ``Tracker(sample_rate, channels, **settings)`` with
-``process(block)`` and ``finish()``. The same samples and settings give the
+``process(block)`` and ``finish()``; for the raw engine, ``Engine``. The same samples and settings give the
 beats tesk-beat reports, however the stream is cut into blocks.
 
 Settings are keywords named as tesk-beat's options (``--min-bpm`` is
@@ -40,7 +40,7 @@ import numpy as _np
 
 from . import _native
 
-__all__ = ["track", "Tracker", "Beats", "Result"]
+__all__ = ["track", "Tracker", "Beats", "Result", "Engine"]
 
 
 class Beats:
@@ -155,3 +155,28 @@ def track(samples, sample_rate, **settings):
     native = _native.Tracker(sample_rate, frames.shape[1], **settings)
     beats = Beats._join([native.process(frames), native.finish()])
     return Result(beats, frames.shape[0] / float(sample_rate), native.frames)
+
+
+class Engine:
+    """Engine(sample_rate=16000, window=512, advance=160, min_bpm=79, max_bpm=160)
+
+    The stpm tracker's engine on its own, without the pipeline: ``analyze``
+    takes one frame's linear magnitude spectrum (``window // 2`` floating-point
+    values) and returns that frame's result as a dict: ``interval`` (beat
+    interval, frames), ``tempo`` (BPM), ``current_time``, ``beat_time`` and
+    ``recent_beat_time`` (frames), ``reliability`` (0 to 1) and the frame's
+    ``onset``, ``stpm`` and ``chroma`` vectors (numpy arrays). ``sample_rate``
+    in Hz, ``window`` and ``advance`` in samples; the candidate intervals
+    follow from the tempo range (BPM) as the stpm node derives them.
+    """
+
+    def __init__(self, sample_rate=16000, window=512, advance=160, min_bpm=79, max_bpm=160):
+        self._native = _native.Engine(sample_rate, window, advance, min_bpm, max_bpm)
+
+    def analyze(self, magnitudes):
+        """The result of the next frame, given its magnitude spectrum."""
+        if not isinstance(magnitudes, _np.ndarray):
+            raise TypeError("magnitudes must be a numpy array, not %s" % type(magnitudes).__name__)
+        if not _np.issubdtype(magnitudes.dtype, _np.floating):
+            raise TypeError("magnitudes must be floating point, not %s" % magnitudes.dtype)
+        return self._native.analyze(_np.ascontiguousarray(magnitudes, dtype=_np.float64))

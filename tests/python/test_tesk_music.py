@@ -133,3 +133,19 @@ def test_wrong_arguments():
         tesk_music.Tracker(rate, 1).process(samples)  # two channels into one
     with pytest.raises(ValueError):
         tesk_music.track(samples, 3000)  # too low a rate for tracking
+
+
+def test_engine_follows_clicks_and_checks_its_input():
+    # 160 samples at 16 kHz: 100 frames a second; a click every 60 frames is 100 BPM.
+    engine = tesk_music.Engine(16000, 512, 160, min_bpm=60, max_bpm=120)
+    for frame in range(1000):
+        result = engine.analyze(np.full(256, 1.0 if frame % 60 == 0 else 0.01))
+    assert result["interval"] == 60
+    assert result["tempo"] == pytest.approx(100.0)
+    assert 0.0 <= result["reliability"] <= 1.0
+    with pytest.raises(ValueError):
+        engine.analyze(np.zeros(255))
+    with pytest.raises(TypeError):
+        engine.analyze(np.zeros(256, dtype=np.int32))
+    with pytest.raises(ValueError):
+        tesk_music.Engine(16000, 512, 160, min_bpm=120, max_bpm=60)
