@@ -39,6 +39,7 @@ struct Tracker::State {
   std::optional<bar_pointer::ViterbiDecoder> decoder;
   std::unique_ptr<BeatNetwork> network;
   std::vector<float> resampled;
+  std::vector<float> onsets;  // with frame_onsets, not yet taken
   int64_t frames = 0;
   bool finished = false;
 
@@ -81,6 +82,11 @@ void Tracker::State::run(std::vector<Beat>& beats) {
     const int64_t heard_end = k * settings.advance + settings.window;
     gate.heard(k == 0 ? 0 : heard_end - settings.advance, framer.newSamples().data(),
                framer.newFrames(), framer.channels());
+    if (options.frame_onsets) {
+      float strength = 0.0f;
+      for (float v : r.onset) strength += v;
+      onsets.push_back(strength);
+    }
     if (decoder) {
       if (r.onset.size() != 1)
         throw NodeError("frame " + std::to_string(k) + " came without its onset feature");
@@ -115,7 +121,7 @@ Tracker::Tracker(const Settings& given, int sample_rate, int channels) {
     throw SettingsError(problem);
   TrackerSettings s = trackerSettings(given, analysisRate(given, sample_rate), channels);
   // The offline decoder reads each frame's onset feature from the node.
-  if (given.offline) s.vectors = true;
+  if (given.offline || given.frame_onsets) s.vectors = true;
   loadPlugin(given.plugin_path);
   state_ = std::make_unique<State>(given, s, sample_rate, channels);
   state_->network = std::make_unique<BeatNetwork>(s, state_->framer);
@@ -126,6 +132,12 @@ Tracker::~Tracker() = default;
 const TrackerSettings& Tracker::settings() const { return state_->settings; }
 
 int64_t Tracker::frames() const { return state_->frames; }
+
+std::vector<float> Tracker::takeOnsets() {
+  std::vector<float> taken;
+  taken.swap(state_->onsets);
+  return taken;
+}
 
 std::vector<Beat> Tracker::process(const float* samples, int64_t frames) {
   State& st = *state_;

@@ -5,7 +5,7 @@
 
 namespace {
 
-enum Output { kBeats, kTempo, kConfidence };
+enum Output { kBeats, kTempo, kConfidence, kOnset };
 
 Vamp::Plugin::OutputDescriptor perBeat(const char* id, const char* name, const char* description,
                                        const char* unit, int bins) {
@@ -99,6 +99,14 @@ Vamp::Plugin::OutputList BeatTrackerPlugin::getOutputDescriptors() const {
                          "BPM", 1));
   list.push_back(perBeat("confidence", "Confidence",
                          "the tracker's reliability when it announced each beat", "", 1));
+  // One value per analysis frame, at the start of the frame's window.
+  OutputDescriptor onset = perBeat("onset", "Onset strength",
+                                   "the onset strength of each analysis frame", "", 1);
+  if (frames_per_second_ > 0.0f) {
+    onset.sampleType = OutputDescriptor::FixedSampleRate;
+    onset.sampleRate = frames_per_second_;
+  }
+  list.push_back(onset);
   return list;
 }
 
@@ -110,6 +118,7 @@ tesk_pipeline::Settings BeatTrackerPlugin::settings() const {
   s.max_bpm = int(std::lround(max_bpm_));
   s.threshold = threshold_;
   s.compress = double(compress_);
+  s.frame_onsets = true;
   return s;
 }
 
@@ -129,6 +138,11 @@ bool BeatTrackerPlugin::initialise(size_t channels, size_t step_size, size_t blo
     std::fprintf(stderr, "beattracker: %s\n", e.what());
     return false;
   }
+  const tesk_pipeline::TrackerSettings& s = tracker_state_->settings();
+  frames_per_second_ = float(double(s.sample_rate) / s.advance);
+  analysis_rate_ = s.sample_rate;
+  advance_ = s.advance;
+  onset_frames_ = 0;
   return true;
 }
 
@@ -137,8 +151,15 @@ void BeatTrackerPlugin::reset() {
 }
 
 Vamp::Plugin::FeatureSet BeatTrackerPlugin::featuresOf(
-    const std::vector<tesk_pipeline::Beat>& beats) const {
+    const std::vector<tesk_pipeline::Beat>& beats) {
   FeatureSet set;
+  for (float strength : tracker_state_->takeOnsets()) {
+    Feature f;
+    f.hasTimestamp = true;
+    f.timestamp = Vamp::RealTime::fromSeconds(double(onset_frames_++) * advance_ / analysis_rate_);
+    f.values = {strength};
+    set[kOnset].push_back(f);
+  }
   for (const tesk_pipeline::Beat& b : beats) {
     if (reliable_only_ >= 0.5f && !b.reliable) continue;
     Feature f;

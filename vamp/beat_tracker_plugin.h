@@ -45,7 +45,8 @@ class BeatTrackerPlugin : public Vamp::Plugin {
   static constexpr size_t kBlock = 1024;
 
   tesk_pipeline::Settings settings() const;
-  FeatureSet featuresOf(const std::vector<tesk_pipeline::Beat>& beats) const;
+  // The beats as features, and the onsets of the frames analysed since.
+  FeatureSet featuresOf(const std::vector<tesk_pipeline::Beat>& beats);
 
   // Parameters; 0 tempi = the tracker's default.
   float tracker_ = 0.0f;  // 0 bar-pointer, 1 stpm
@@ -55,6 +56,9 @@ class BeatTrackerPlugin : public Vamp::Plugin {
   float reliable_only_ = 0.0f;
 
   size_t channels_ = 0, block_ = 0;
+  float frames_per_second_ = 0.0f;  // analysis frames, once initialised
+  int analysis_rate_ = 0, advance_ = 0;
+  int64_t onset_frames_ = 0;
   std::vector<float> interleaved_;
   std::unique_ptr<tesk_pipeline::Tracker> tracker_state_;
 };

@@ -49,4 +49,20 @@ paste -d, "$work/tool.tempo" "$work/vamp.tempo" | awk -F, '
   END { exit bad }' >&2 || fail "the plug-in's tempi are not the tool's"
 [ "$(wc -l <"$work/tool.tempo")" = "$(wc -l <"$work/vamp.tempo")" ] ||
   fail "the plug-in gives another number of tempi"
-echo "vamp_test: $(wc -l <"$work/vamp.beats") beats, as tesk-beat reports them"
+# One onset strength per analysis frame (the host pads the last block with
+# zeros: a few frames more), the frames' own: at each beat's frame the one
+# the tool reports with the beat's vectors.
+host onset >"$work/vamp.onset"
+timeout 120 "$tool" --format json --vectors --no-progress "$example" 2>/dev/null >"$work/tool.json"
+/usr/bin/python3 - "$work/vamp.onset" "$work/tool.json" <<'PY' || fail "the plug-in's onsets are not the frames' onsets"
+import json, sys
+onsets = [float(line.split(":")[1]) for line in open(sys.argv[1]) if ":" in line]
+tool = json.load(open(sys.argv[2]))
+frames = tool["summary"]["frames"]
+assert frames <= len(onsets) <= frames + 6, (len(onsets), frames)
+assert sum(o > 0 for o in onsets) > frames // 4, "too few frames with onsets"
+for beat in tool["beats"]:
+    want, got = sum(beat["onset"]), onsets[beat["frame"]]
+    assert abs(got - want) <= 1e-5 * max(1.0, abs(want)), (beat["frame"], got, want)
+PY
+echo "vamp_test: $(wc -l <"$work/vamp.beats") beats, as tesk-beat reports them, and the onsets of its frames"

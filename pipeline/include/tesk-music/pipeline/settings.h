@@ -78,6 +78,10 @@ struct Settings {
   // are dropped: the trackers announce beats in silence. 0 = keep them.
   double silence_gate = -60.0;
 
+  // Keep each analysis frame's onset strength for Tracker::takeOnsets()
+  // (not a tool option: for front ends that show it).
+  bool frame_onsets = false;
+
   // The plug-in to load; empty = next to this library or the program.
   std::string plugin_path;
 };

@@ -50,6 +50,11 @@ class Tracker {
   // Analysis frames run so far.
   int64_t frames() const;
 
+  // With Settings::frame_onsets: the onset strength of each frame analysed
+  // since the last call (the sum of the node's onset vector; frame k's
+  // window starts at sample k * advance at the analysis rate), oldest first.
+  std::vector<float> takeOnsets();
+
  private:
   struct State;
   std::unique_ptr<State> state_;
