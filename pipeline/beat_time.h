@@ -1,4 +1,4 @@
-// Where a reported beat lies in the input, in seconds (before --offset).
+// Where a beat lies in the stream, in seconds (before the offset).
 #pragma once
 
 #include <cstdint>

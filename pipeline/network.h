@@ -1,4 +1,4 @@
-// The network the tool runs per input: audio source -> spectrum -> the
+// The network run per stream: audio source -> spectrum -> the
 // plug-in's tracker node ("BarPointerTracker" or "BeatTracker"), driven one
 // frame at a time.
 #pragma once

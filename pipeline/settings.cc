@@ -59,7 +59,7 @@ std::string stpmProblem(const TrackerSettings& s, const Names& n) {
   return why.str();
 }
 
-// The bar-pointer tracker's own limits, said in the tool's options; its
+// The bar-pointer tracker's own limits, said in the command line's options; its
 // validation has the last word on anything else.
 std::string barPointerProblem(const TrackerSettings& s, const Names& n) {
   const bar_pointer::Settings model = barPointerSettings(s);

@@ -1,6 +1,6 @@
 // Tells whether the input was silent before a beat. The trackers keep
 // announcing beats in silence, and in near-silence (dither, a noise floor)
-// judge some of them reliable; the tool does not report a beat when the
+// judge some of them reliable; the pipeline does not report a beat when the
 // second of input before the beat's time stayed below the gate level. The
 // time before the input counts as silence, so no beat is reported before
 // anything was heard, nor before a beat period of the slowest tempo was

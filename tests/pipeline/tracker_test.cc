@@ -24,18 +24,26 @@ Settings withPlugin(Settings s) {
   return s;
 }
 
-// Every beat of `piece`, fed `block` frames at a time.
-std::vector<Beat> track(const Settings& s, const tesk_beat_test::Piece& piece, int64_t block) {
-  Tracker tracker(withPlugin(s), piece.rate, piece.channels);
+struct Tracked {
   std::vector<Beat> beats;
+  std::vector<float> onsets;  // with frame_onsets
+};
+
+// Every beat of `piece`, fed `block` frames at a time.
+Tracked track(const Settings& s, const tesk_beat_test::Piece& piece, int64_t block) {
+  Tracker tracker(withPlugin(s), piece.rate, piece.channels);
+  Tracked t;
   auto add = [&](std::vector<Beat> more) {
-    beats.insert(beats.end(), more.begin(), more.end());
+    t.beats.insert(t.beats.end(), more.begin(), more.end());
+    const std::vector<float> onsets = tracker.takeOnsets();
+    t.onsets.insert(t.onsets.end(), onsets.begin(), onsets.end());
   };
   const int64_t total = int64_t(piece.samples.size()) / piece.channels;
   for (int64_t at = 0; at < total; at += block)
     add(tracker.process(piece.samples.data() + at * piece.channels, std::min(block, total - at)));
   add(tracker.finish());
-  return beats;
+  EXPECT_EQ(int64_t(t.onsets.size()), s.frame_onsets ? tracker.frames() : 0);
+  return t;
 }
 
 void expectSameBeats(const std::vector<Beat>& a, const std::vector<Beat>& b) {
@@ -62,18 +70,20 @@ struct BlockCase {
 
 }  // namespace
 
-// Each tracker, at a rate it analyses directly and at one it resamples:
+// Each tracker, at a rate it analyses directly and at one it resamples
+// (and the onsets of every frame, kept on request):
 // the block boundaries must not reach the framing, the resampler, the
 // silence gate or the offline decoder.
 TEST(Tracker, BlocksOfAnySizeGiveTheSameBeats) {
   const std::vector<BlockCase> cases = {
       {"bar-pointer at its rate", 44100, 2, [](Settings&) {}},
-      {"bar-pointer resampled", 48000, 1, [](Settings&) {}},
+      {"bar-pointer resampled, with onsets", 48000, 1, [](Settings& s) { s.frame_onsets = true; }},
       {"bar-pointer offline", 44100, 2, [](Settings& s) { s.offline = true; }},
       {"stpm resampled, with vectors", 44100, 2,
        [](Settings& s) {
          s.tracker = TrackerKind::kStpm;
          s.vectors = true;
+         s.frame_onsets = true;
        }},
   };
   for (const BlockCase& c : cases) {
@@ -81,14 +91,17 @@ TEST(Tracker, BlocksOfAnySizeGiveTheSameBeats) {
     const tesk_beat_test::Piece piece = tesk_beat_test::makeGroove(120.0, 10.0, c.rate, c.channels, 7);
     Settings s;
     c.set(s);
-    const std::vector<Beat> whole = track(s, piece, int64_t(piece.samples.size()));
+    const Tracked tracked = track(s, piece, int64_t(piece.samples.size()));
+    const std::vector<Beat>& whole = tracked.beats;
     // Generated music at 120 BPM: beats throughout, most of them reliable.
     ASSERT_GT(whole.size(), 12u);
     EXPECT_GT(std::count_if(whole.begin(), whole.end(), [](const Beat& b) { return b.reliable; }),
               6);
     for (int64_t block : {1, 7, 4096}) {
       SCOPED_TRACE(std::to_string(block) + " frames a block");
-      expectSameBeats(track(s, piece, block), whole);
+      const Tracked blocks = track(s, piece, block);
+      expectSameBeats(blocks.beats, whole);
+      EXPECT_EQ(blocks.onsets, tracked.onsets);
     }
   }
 }
