@@ -22,11 +22,13 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "BeatTracker.h"
 #include "audio_input.h"
 #include "framer.h"
 #include "resampler.h"
+#include "sample_queue.h"
 #include "source_nodes.h"
 #include "tesk/Exception.h"
 #include "tesk/NetCType.h"
@@ -87,15 +89,34 @@ TESK::ObjectRef boxed(T value) {
 
 void track(const std::string& path) {
   tesk_beat::AudioInput input(path, nullptr, "fuzz input");
-  std::unique_ptr<tesk_beat::Resampler> resampler;
+  // The input is read in blocks and pushed, resampled, into the queue the
+  // framer reads, as the pipeline does.
+  std::unique_ptr<tesk_pipeline::Resampler> resampler;
   if (input.sampleRate() > kAnalysisRate)
-    resampler = std::make_unique<tesk_beat::Resampler>(input, kAnalysisRate, nullptr);
-  tesk_beat::SampleSource& source =
-      resampler ? static_cast<tesk_beat::SampleSource&>(*resampler) : input;
+    resampler = std::make_unique<tesk_pipeline::Resampler>(input.sampleRate(), kAnalysisRate,
+                                                           input.channels());
   // Rates the tool refuses still reach the node here: a host may give it any.
-  const int rate = source.sampleRate();
+  const int rate = resampler ? kAnalysisRate : input.sampleRate();
   const int advance = int(std::lround(0.010 * rate));
   const int window = fftFriendlySize(std::max(2, int(std::lround(0.032 * rate))));
+  tesk_pipeline::SampleQueue queue(rate, input.channels());
+  std::vector<float> block(512 * size_t(input.channels())), resampled;
+  // Reads until the queue holds `frames` frames or the input has ended.
+  auto fill = [&](int64_t frames) {
+    while (!queue.closed() && queue.queuedFrames() < frames) {
+      const int64_t got = input.read(block.data(), 512);
+      resampled.clear();
+      if (got == 0) {
+        if (resampler) resampler->finish(resampled);
+        queue.close();
+      } else if (resampler) {
+        resampler->push(block.data(), got, resampled);
+      } else {
+        resampled.assign(block.begin(), block.begin() + got * input.channels());
+      }
+      queue.push(resampled.data(), int64_t(resampled.size()) / input.channels());
+    }
+  };
 
   TESK::ParameterSet params;
   params.add("RELIABILITY-THRESHOLD", boxed(kThreshold));
@@ -106,9 +127,11 @@ void track(const std::string& path) {
   params.add("VECTOR_FLAG", boxed(true));
   params.add("LOG_FLAG", boxed(false));
   // Declared upstream first, so destroyed downstream first.
-  tesk_beat::Framer framer(source, window, std::max(advance, 1));
-  TESK::RCPtr<tesk_beat::AudioSourceNode> audio(new tesk_beat::AudioSourceNode("source", framer));
-  TESK::RCPtr<tesk_beat::StftNode> spectrum(new tesk_beat::StftNode("spectrum", window, kCompress));
+  tesk_pipeline::Framer framer(queue, window, std::max(advance, 1));
+  TESK::RCPtr<tesk_pipeline::AudioSourceNode> audio(
+      new tesk_pipeline::AudioSourceNode("source", framer));
+  TESK::RCPtr<tesk_pipeline::StftNode> spectrum(
+      new tesk_pipeline::StftNode("spectrum", window, kCompress));
   TESK::RCPtr<TESK::Node> tracker(
       TESK::Node::getFactoryNamed("BeatTracker")->Create("tracker", params));
   if (advance < 1) __builtin_trap();  // the node must have refused it
@@ -120,7 +143,9 @@ void track(const std::string& path) {
   const int confidence_id = tracker->getOutputID("CONFIDENCE");
   tracker->initialize();
 
-  for (int frame = 0; frame < kMaxFrames && framer.next(); ++frame) {
+  for (int frame = 0; frame < kMaxFrames; ++frame) {
+    fill(frame == 0 ? window : std::max(advance, 1));
+    if (!framer.next()) break;
     const bool beat = TESK::dereference_cast<bool>(tracker->getOutput(beat_id, frame));
     const float tempo = TESK::dereference_cast<float>(tracker->getOutput(tempo_id, frame));
     const float confidence = TESK::dereference_cast<float>(tracker->getOutput(confidence_id, frame));

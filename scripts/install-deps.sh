@@ -8,6 +8,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libfftw3-dev libsoxr-dev
   sox
+  python3-dev python3-numpy python3-pybind11 python3-pytest python3-mir-eval
+  vamp-plugin-sdk vamp-examples
   "$@"
 )
 

@@ -14,6 +14,8 @@
 
 namespace tesk_beat {
 
+using tesk_pipeline::SampleSource;
+
 // An input that cannot be used; the message names the input and the fault.
 struct InputError : std::runtime_error {
   using std::runtime_error::runtime_error;

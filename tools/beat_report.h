@@ -5,17 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "tesk-music/pipeline/tracker.h"
+
 namespace tesk_beat {
 
-struct BeatEvent {
-  int64_t frame = 0;        // host frame on which the beat was announced
-  double time = 0.0;        // seconds, see --help for the mapping
-  bool reliable = false;    // music reliability reached the threshold
-  float tempo = 0.0f;       // BPM; 0 for a discarded beat
-  float confidence = 0.0f;  // the node's music reliability on that frame
-  // Filled only with --vectors.
-  std::vector<float> onset, stpm, chroma;
-};
+// A beat as the pipeline announces it; --vectors fills its vectors.
+using BeatEvent = tesk_pipeline::Beat;
 
 struct StreamInfo {
   std::string input;  // as given on the command line

@@ -18,6 +18,8 @@
 
 namespace tesk_beat {
 
+using tesk_pipeline::SampleSource;
+
 // The click track cannot be written where asked.
 struct OutputError : std::runtime_error {
   using std::runtime_error::runtime_error;

@@ -10,13 +10,16 @@
 #include "exit_status.h"
 #include "jobs.h"
 #include "options.h"
-#include "plugin.h"
+#include "tesk-music/pipeline/plugin.h"
 
 #ifndef TESK_BEAT_VERSION
 #define TESK_BEAT_VERSION "unknown"
 #endif
 
 using namespace tesk_beat;
+using tesk_pipeline::loadPlugin;
+using tesk_pipeline::moduleVersions;
+using tesk_pipeline::PluginError;
 
 namespace {
 

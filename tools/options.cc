@@ -6,29 +6,30 @@
 #include <sstream>
 
 #include "bar_pointer/StateSpace.h"
-#include "settings.h"
 
 namespace tesk_beat {
 
 namespace {
 
+using tesk_pipeline::kAdvanceRange;
+using tesk_pipeline::kAnalysisRateRange;
+using tesk_pipeline::kAnnounceAheadRange;
+using tesk_pipeline::kCompressRange;
+using tesk_pipeline::kMaxBpmRange;
+using tesk_pipeline::kMinBpmRange;
+using tesk_pipeline::kOffsetRange;
+using tesk_pipeline::kSilenceGateRange;
+using tesk_pipeline::kThresholdRange;
+using tesk_pipeline::kWindowRange;
+using tesk_pipeline::Range;
+
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 }  // namespace
 
-const TrackerDefaults& defaultsOf(TrackerKind tracker) {
-  return tracker == TrackerKind::kStpm ? kStpmDefaults : kBarPointerDefaults;
-}
-
 Options withTrackerDefaults(const Options& o) {
-  const TrackerDefaults& d = defaultsOf(o.tracker);
   Options r = o;
-  if (r.min_bpm == 0) r.min_bpm = d.min_bpm;
-  if (r.max_bpm == 0) r.max_bpm = d.max_bpm;
-  if (!r.threshold) r.threshold = d.threshold;
-  if (!r.analysis_rate) r.analysis_rate = d.analysis_rate;
-  if (!r.compress) r.compress = d.compress;
-  if (!r.announce_ahead) r.announce_ahead = d.announce_ahead;
+  static_cast<tesk_pipeline::Settings&>(r) = tesk_pipeline::withTrackerDefaults(o);
   return r;
 }
 
@@ -62,6 +63,14 @@ double parseReal(const std::string& text, const std::string& what, double min, d
     throw UsageError(what + ": " + quoted(text) + range.str());
   }
   return value;
+}
+
+long parseInteger(const std::string& text, const std::string& what, Range r) {
+  return parseInteger(text, what, long(r.min), long(r.max));
+}
+
+double parseReal(const std::string& text, const std::string& what, Range r) {
+  return parseReal(text, what, r.min, r.max);
 }
 
 RawFormat parseRawFormat(const std::string& text) {
@@ -145,25 +154,25 @@ Options parseOptions(int argc, const char* const* argv) {
       else throw UsageError("--tracker: " + quoted(t) + " is unknown (use bar-pointer or stpm)");
     }
     else if (name == "--offline") { flag(); o.offline = true; }
-    else if (name == "--announce-ahead") o.announce_ahead = int(parseInteger(value(), name, 0, 10000));
-    else if (name == "--min-bpm") o.min_bpm = int(parseInteger(value(), name, 1, 999));
-    else if (name == "--max-bpm") o.max_bpm = int(parseInteger(value(), name, 2, 1000));
-    else if (name == "--threshold") o.threshold = float(parseReal(value(), name, 0.0, 1.0));
-    else if (name == "--window") o.window = int(parseInteger(value(), name, 64, 1 << 16));
-    else if (name == "--advance") o.advance = int(parseInteger(value(), name, 1, 1 << 16));
+    else if (name == "--announce-ahead") o.announce_ahead = int(parseInteger(value(), name, kAnnounceAheadRange));
+    else if (name == "--min-bpm") o.min_bpm = int(parseInteger(value(), name, kMinBpmRange));
+    else if (name == "--max-bpm") o.max_bpm = int(parseInteger(value(), name, kMaxBpmRange));
+    else if (name == "--threshold") o.threshold = float(parseReal(value(), name, kThresholdRange));
+    else if (name == "--window") o.window = int(parseInteger(value(), name, kWindowRange));
+    else if (name == "--advance") o.advance = int(parseInteger(value(), name, kAdvanceRange));
     else if (name == "--diagnostics") { flag(); o.diagnostics = true; }
     else if (name == "--vectors") { flag(); o.vectors = true; }
     else if (name == "--analysis-rate") {
-      o.analysis_rate = int(parseInteger(value(), name, 0, 1000000));
-      if (*o.analysis_rate != 0 && *o.analysis_rate < 4000)
+      o.analysis_rate = int(parseInteger(value(), name, kAnalysisRateRange));
+      if (*o.analysis_rate != 0 && *o.analysis_rate < tesk_pipeline::kMinAnalysisRate)
         throw UsageError("--analysis-rate: " + std::to_string(*o.analysis_rate) +
                          " Hz is too low (at least 4000 Hz, or 0 for the input's rate)");
     }
-    else if (name == "--compress") o.compress = parseReal(value(), name, 0.0, 1e6);
+    else if (name == "--compress") o.compress = parseReal(value(), name, kCompressRange);
     else if (name == "--no-compress") { flag(); o.compress = 0.0; }
-    else if (name == "--offset") o.offset = parseReal(value(), name, -10.0, 10.0);
+    else if (name == "--offset") o.offset = parseReal(value(), name, kOffsetRange);
     else if (name == "--reliable-only") { flag(); o.reliable_only = true; }
-    else if (name == "--silence-gate") o.silence_gate = parseReal(value(), name, -200.0, 0.0);
+    else if (name == "--silence-gate") o.silence_gate = parseReal(value(), name, kSilenceGateRange);
     else if (name == "--no-silence-gate") { flag(); o.silence_gate = 0.0; }
     else if (name == "--raw") o.raw = parseRawFormat(value());
     else if (name == "--clicks") o.clicks_path = value();
@@ -181,22 +190,9 @@ Options parseOptions(int argc, const char* const* argv) {
 
   if (o.show_help || o.show_version) return o;
   if (o.inputs.empty()) throw UsageError("no input file given (see --help)");
-  const Options r = withTrackerDefaults(o);
-  const std::string tracker_default =
-      std::string(" (the ") + defaultsOf(o.tracker).name + " tracker's default)";
-  if (r.min_bpm >= r.max_bpm)
-    throw UsageError("--min-bpm " + std::to_string(r.min_bpm) + (o.min_bpm ? "" : tracker_default) +
-                     " must be below --max-bpm " + std::to_string(r.max_bpm) +
-                     (o.max_bpm ? "" : tracker_default));
-  if (o.window != 0 && o.advance != 0 && o.advance > o.window)
-    throw UsageError("--advance " + std::to_string(o.advance) + " must not exceed --window " +
-                     std::to_string(o.window));
-  if (const int rate = *r.analysis_rate; rate > 0) {
-    // Inputs at or above the chosen tracker's analysis rate are analysed at
-    // it: what they need can be checked now, once, as a usage error.
-    const std::string problem = framingProblem(o, rate);
-    if (!problem.empty()) throw UsageError(problem);
-  }
+  // The tracking options are checked as the pipeline checks them.
+  if (const std::string problem = tesk_pipeline::valueProblem(o); !problem.empty())
+    throw UsageError(problem);
   int stdin_inputs = 0;
   for (const auto& in : o.inputs) stdin_inputs += in == "-";
   if (stdin_inputs > 1) throw UsageError("standard input ('-') given more than once");
@@ -205,17 +201,8 @@ Options parseOptions(int argc, const char* const* argv) {
     throw UsageError("--clicks takes exactly one input");
   if (o.diagnostics && o.log_dir.empty())
     throw UsageError("--diagnostics needs --log-dir (the files would be removed otherwise)");
-  if (o.tracker == TrackerKind::kStpm) {
-    if (o.offline)
-      throw UsageError("--offline needs --tracker bar-pointer (the stpm tracker decodes online only)");
-    if (o.announce_ahead)
-      throw UsageError("--announce-ahead applies to --tracker bar-pointer only");
-  } else if (o.diagnostics) {
-    throw UsageError("--diagnostics applies to --tracker stpm only (the bar-pointer tracker "
-                     "writes no diagnostic files)");
-  }
-  if (o.offline && o.vectors)
-    throw UsageError("--vectors applies to online tracking only (offline beats carry no vectors)");
+  if (const std::string problem = tesk_pipeline::combinationProblem(o); !problem.empty())
+    throw UsageError(problem);
   if (o.offline && !o.clicks_path.empty() && stdin_inputs > 0)
     throw UsageError("--clicks with --offline needs an input file: the clicks are mixed in on a "
                      "second reading, which standard input cannot give");

@@ -10,18 +10,13 @@
 #include <vector>
 
 #include "audio_input.h"
-#include "bar_pointer/ViterbiDecoder.h"
-#include "beat_time.h"
 #include "click_writer.h"
 #include "exit_status.h"
-#include "framer.h"
+#include "input_settings.h"
 #include "interruption.h"
 #include "messages.h"
-#include "network.h"
 #include "progress.h"
-#include "resampler.h"
-#include "settings.h"
-#include "silence_gate.h"
+#include "tesk-music/pipeline/tracker.h"
 #include "writers.h"
 
 namespace tesk_beat {
@@ -29,6 +24,10 @@ namespace tesk_beat {
 namespace {
 
 struct Interrupted {};
+
+// Read in small blocks: clicks are written a little more than a window
+// behind the newest input, and a live stream must not wait long.
+constexpr int64_t kReadFrames = 512;
 
 }  // namespace
 
@@ -48,10 +47,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     info.sample_rate = input->sampleRate();
     info.channels = input->channels();
     const int analysis_rate = analysisRate(o, input->sampleRate());
-    const bool resample = analysis_rate != input->sampleRate();
     TrackerSettings settings = trackerSettings(o, analysis_rate, input->channels(), job.label);
-    // The offline decoder reads each frame's onset feature from the node.
-    if (o.offline) settings.vectors = true;
     info.analysis_rate = analysis_rate;
     info.window = settings.window;
     info.advance = settings.advance;
@@ -73,19 +69,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
                                              input->channels(), int64_t(std::ceil(lag * input_rate)),
                                              job.clicks_name, input->format());
     }
-    std::unique_ptr<Resampler> resampler;
-    if (resample)
-      resampler = std::make_unique<Resampler>(*input, analysis_rate, [&](const float* f, int64_t n) {
-        if (clicks) clicks->push(f, n);
-      });
-    SampleSource& source = resampler ? static_cast<SampleSource&>(*resampler) : *input;
-    Framer framer(source, settings.window, settings.advance);
-    BeatNetwork network(settings, framer);
-    std::unique_ptr<bar_pointer::ViterbiDecoder> decoder;
-    if (o.offline) decoder = std::make_unique<bar_pointer::ViterbiDecoder>(barPointerSettings(settings));
-    // Beats count once a beat period of the slowest tempo has been heard.
-    SilenceGate gate(o.silence_gate, int64_t(rate), settings.advance,
-                     int64_t(std::ceil(60.0 * rate / settings.min_bpm)));
+    tesk_pipeline::Tracker tracker(o, input->sampleRate(), input->channels());
     if (job.progress) {
       job.progress->rate = input->sampleRate();
       job.progress->total = input->announcedFrames();
@@ -93,80 +77,33 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
 
     writer->begin(info);
     begun = true;
-    auto report = [&](BeatEvent& b) {
-      if (b.reliable) {
-        ++summary.reliable;
-        if (std::isfinite(b.tempo)) tempi.push_back(b.tempo);
-      }
-      ++summary.beats;
-      const int64_t position = std::llround(b.time * input_rate);
-      if (clicks) clicks->click(position, b.reliable);
-      if (!job.clicks_path.empty() && o.offline) offline_clicks.push_back({position, b.reliable});
-      if (o.reliable_only && !b.reliable) return;
-      writer->beat(b);
-      ++summary.reported;
-    };
-    // Decoded beats come in time order; the gate judges each by the second
-    // before the frame it falls on.
-    auto reportDecoded = [&]() {
-      for (const bar_pointer::DecodedBeat& d : decoder->takeBeats()) {
-        const double time = decodedBeatTime(settings, d.frame);
-        const int64_t at = std::llround(time * rate);
-        const bool silent = gate.silentAt(at);
-        gate.forgetBefore(at);
-        if (silent) continue;
-        BeatEvent b;
-        b.frame = d.frame;
-        b.time = time + o.offset;
-        b.reliable = d.confidence >= double(settings.threshold);
-        b.tempo = b.reliable ? float(d.tempo) : 0.0f;
-        b.confidence = float(d.confidence);
-        report(b);
+    auto report = [&](std::vector<BeatEvent> beats) {
+      for (BeatEvent& b : beats) {
+        if (b.reliable) {
+          ++summary.reliable;
+          if (std::isfinite(b.tempo)) tempi.push_back(b.tempo);
+        }
+        ++summary.beats;
+        const int64_t position = std::llround(b.time * input_rate);
+        if (clicks) clicks->click(position, b.reliable);
+        if (!job.clicks_path.empty() && o.offline) offline_clicks.push_back({position, b.reliable});
+        if (o.reliable_only && !b.reliable) continue;
+        writer->beat(b);
+        ++summary.reported;
       }
     };
 
-    FrameResult r;
-    while (!interruption() && network.step(r)) {
-      if (clicks && !resampler) clicks->push(framer.newSamples().data(), framer.newFrames());
-      ++summary.frames;
+    std::vector<float> block(size_t(kReadFrames) * size_t(input->channels()));
+    while (!interruption()) {
+      const int64_t got = input->read(block.data(), kReadFrames);
+      if (got == 0) break;
+      if (clicks) clicks->push(block.data(), got);
+      report(tracker.process(block.data(), got));
       if (job.progress) job.progress->done = input->framesRead();
-      // Frame k's new samples follow the previous frame's window.
-      const int64_t k = framer.frameIndex();
-      const int64_t heard_end = k * settings.advance + settings.window;
-      gate.heard(k == 0 ? 0 : heard_end - settings.advance, framer.newSamples().data(),
-                 framer.newFrames(), framer.channels());
-      if (decoder) {
-        if (r.onset.size() != 1)
-          throw NodeError("frame " + std::to_string(k) + " came without its onset feature");
-        decoder->push(r.onset[0]);
-        reportDecoded();
-        continue;
-      }
-      // Later beats fall on this frame's window or after it.
-      gate.forgetBefore(k * settings.advance);
-      if (!r.beat) continue;
-      // The gate judges the second before the beat's time as far as it was
-      // heard: a bar-pointer beat may be predicted a little ahead.
-      const double time = announcedBeatTime(settings, k, r.beat_ahead);
-      if (gate.silentAt(std::min<int64_t>(std::llround(time * rate), heard_end))) continue;
-      BeatEvent b;
-      b.frame = k;
-      b.time = time + o.offset;
-      b.reliable = r.tempo != 0.0f;
-      b.tempo = r.tempo;
-      b.confidence = r.confidence;
-      if (o.vectors) {
-        b.onset = std::move(r.onset);
-        b.stpm = std::move(r.stpm);
-        b.chroma = std::move(r.chroma);
-      }
-      report(b);
     }
-    // Also when interrupted: the beats of what was read are decoded.
-    if (decoder) {
-      decoder->finish();
-      reportDecoded();
-    }
+    // Also when interrupted: the beats of what was read are reported.
+    report(tracker.finish());
+    summary.frames = tracker.frames();
     summary.duration = double(input->framesRead()) / input_rate;
     if (interruption()) throw Interrupted();
     if (input->framesRead() == 0) throw InputError(job.label + ": contains no audio samples");
@@ -200,7 +137,10 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
   } catch (const OutputError& e) {
     summary.error = e.what();
     status = kExitSetup;
-  } catch (const NodeError& e) {
+  } catch (const tesk_pipeline::SettingsError& e) {
+    summary.error = job.label + ": " + e.what();
+    status = kExitInputFailed;
+  } catch (const tesk_pipeline::NodeError& e) {
     summary.error = job.label + ": the tracker rejected the input or settings: " + e.what();
     status = kExitInputFailed;
   } catch (const std::runtime_error& e) {

@@ -59,6 +59,21 @@ timeout 120 "$cxx" $flags -o "$work/beats" "$work/beats.cc" "${pc_flags[@]}" ||
 grep -q '^interval 60 frames (100.0 BPM)' "$work/beats.out" ||
   { cat "$work/beats.out" >&2; fail "the engine example did not find the 100 BPM clicks"; }
 
+# The pipeline example as the README shows it; it finds the plug-in beside
+# the installed library.
+awk '/^## The pipeline library/ { section = 1 }
+     section && /^```cpp/ { code = 1; next }
+     code && /^```/ { exit }
+     code' "$source/README.md" >"$work/pipeline.cc"
+[ -s "$work/pipeline.cc" ] || fail "no C++ example under '## The pipeline library' in README.md"
+# shellcheck disable=SC2086
+timeout 120 "$cxx" $flags -o "$work/pipeline" "$work/pipeline.cc" "${pc_flags[@]}" ||
+  fail "the README's pipeline example does not build with pkg-config's flags"
+(cd "$work/run" && LD_LIBRARY_PATH="$pc_libdir" timeout 60 "$work/pipeline") >"$work/pipeline.out" ||
+  { cat "$work/pipeline.out" >&2; fail "the README's pipeline example failed"; }
+[ "$(grep -Ec '^beat at [0-9.]+ s, 1(19\.[5-9]|20\.[0-4]) BPM$' "$work/pipeline.out")" -ge 10 ] ||
+  { cat "$work/pipeline.out" >&2; fail "the pipeline example did not follow the 120 BPM clicks"; }
+
 # shellcheck disable=SC2086
 timeout 120 "$cxx" $flags -o "$work/tiny_host" "$source/tests/install/tiny_host.cc" \
   "${pc_flags[@]}" -ldl -Wl,-rpath,"$pc_libdir" ||
@@ -78,4 +93,25 @@ if [ "$tool" = 1 ]; then
   grep -q '^module ZEDEDAZUV revision 9156 version 3.0.3$' "$work/version.out" ||
     { cat "$work/version.out" >&2; fail "the installed tesk-beat did not load the plug-in"; }
 fi
-echo "install_test: engine example, tiny host (RTLD_LOCAL, RTLD_GLOBAL) and tool work from $prefix"
+# The front ends on the pipeline, where they were installed (absent from
+# sanitizer builds): the Vamp plug-in in a host, the Python package in
+# /usr/bin/python3; each finds libtesk-music-pipeline and the plug-in.
+vamp_lib="$prefix/$libdir/vamp/tesk-music.so"
+if [ -f "$vamp_lib" ] && command -v vamp-simple-host >/dev/null; then
+  VAMP_PATH="$prefix/$libdir/vamp" timeout 60 vamp-simple-host -l >"$work/vamp.out" 2>&1 || true
+  grep -q '"beattracker"' "$work/vamp.out" ||
+    { cat "$work/vamp.out" >&2; fail "the installed Vamp plug-in is not listed by vamp-simple-host"; }
+fi
+python_dir=$(find "$prefix" -type d -name tesk_music -path '*-packages/*' | head -n 1)
+if [ -n "$python_dir" ]; then
+  (cd "$work/run" && PYTHONPATH="$(dirname "$python_dir")" timeout 60 /usr/bin/python3 -c '
+import numpy as np, tesk_music
+t = np.arange(44100 * 6) / 44100.0
+x = np.where(np.mod(t, 0.5) < 0.01, np.sin(6283.0 * np.mod(t, 0.5)), 0.0)
+r = tesk_music.track(x, 44100)
+assert r.summary["reliable"] >= 4 and abs(r.summary["median_tempo"] - 120) < 1, r.summary
+') >"$work/python.out" 2>&1 ||
+    { cat "$work/python.out" >&2; fail "the installed Python package did not track 120 BPM clicks"; }
+fi
+
+echo "install_test: engine and pipeline examples, tiny host (RTLD_LOCAL, RTLD_GLOBAL), tool, Vamp plug-in and Python package work from $prefix"

@@ -1,0 +1,63 @@
+// Tracks the beats of one stream: interleaved float samples in, in blocks
+// of any size, beats out as the tracker announces them. The stream is
+// resampled to the analysis rate, cut into frames, turned into spectra and
+// run through the plug-in's tracker node; beats after silence are dropped.
+// The same samples and settings give the same beats however the blocks are
+// cut. Not thread-safe; separate trackers share nothing but the plug-in.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "tesk-music/pipeline/settings.h"
+
+namespace tesk_pipeline {
+
+struct Beat {
+  int64_t frame = 0;        // analysis frame on which the beat was announced (or decoded)
+  double time = 0.0;        // seconds from the start of the stream, plus the offset
+  bool reliable = false;    // the tracker's reliability reached the threshold
+  float tempo = 0.0f;       // BPM; 0 for a discarded beat
+  float confidence = 0.0f;  // the tracker's reliability on that frame
+  // The node's onset, stpm and chroma vectors of that frame; with
+  // Settings::vectors only.
+  std::vector<float> onset, stpm, chroma;
+};
+
+class Tracker {
+ public:
+  // Loads the plug-in (once per process) and builds the network for a
+  // stream of `sample_rate` Hz and `channels` channels. Throws
+  // SettingsError, PluginError or NodeError.
+  Tracker(const Settings& settings, int sample_rate, int channels);
+  ~Tracker();
+  Tracker(const Tracker&) = delete;
+  Tracker& operator=(const Tracker&) = delete;
+
+  // What the stream is analysed with (rate, window, advance, ...).
+  const TrackerSettings& settings() const;
+
+  // `frames` frames of `channels` interleaved samples in [-1, 1]. Returns
+  // the beats announced on the frames they completed (offline: those the
+  // decoder has settled), in time order. Throws NodeError, or
+  // std::invalid_argument from the offline decoder.
+  std::vector<Beat> process(const float* samples, int64_t frames);
+  // The stream has ended: the last frames, padded with zeros, are analysed
+  // and, offline, the rest decoded. Nothing may be processed after it.
+  std::vector<Beat> finish();
+
+  // Analysis frames run so far.
+  int64_t frames() const;
+
+  // With Settings::frame_onsets: the onset strength of each frame analysed
+  // since the last call (the sum of the node's onset vector; frame k's
+  // window starts at sample k * advance at the analysis rate), oldest first.
+  std::vector<float> takeOnsets();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace tesk_pipeline

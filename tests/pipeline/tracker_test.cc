@@ -1,0 +1,162 @@
+// The Tracker as a front end uses it: blocks of any size give the same
+// beats, and settings are refused with the command line's messages.
+#include "tesk-music/pipeline/tracker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "music_synth.h"
+#include "options.h"
+
+using tesk_pipeline::Beat;
+using tesk_pipeline::Settings;
+using tesk_pipeline::Tracker;
+using tesk_pipeline::TrackerKind;
+
+namespace {
+
+Settings withPlugin(Settings s) {
+  s.plugin_path = TESK_MUSIC_PLUGIN;
+  return s;
+}
+
+struct Tracked {
+  std::vector<Beat> beats;
+  std::vector<float> onsets;  // with frame_onsets
+};
+
+// Every beat of `piece`, fed `block` frames at a time.
+Tracked track(const Settings& s, const tesk_beat_test::Piece& piece, int64_t block) {
+  Tracker tracker(withPlugin(s), piece.rate, piece.channels);
+  Tracked t;
+  auto add = [&](std::vector<Beat> more) {
+    t.beats.insert(t.beats.end(), more.begin(), more.end());
+    const std::vector<float> onsets = tracker.takeOnsets();
+    t.onsets.insert(t.onsets.end(), onsets.begin(), onsets.end());
+  };
+  const int64_t total = int64_t(piece.samples.size()) / piece.channels;
+  for (int64_t at = 0; at < total; at += block)
+    add(tracker.process(piece.samples.data() + at * piece.channels, std::min(block, total - at)));
+  add(tracker.finish());
+  EXPECT_EQ(int64_t(t.onsets.size()), s.frame_onsets ? tracker.frames() : 0);
+  return t;
+}
+
+void expectSameBeats(const std::vector<Beat>& a, const std::vector<Beat>& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i) {
+    SCOPED_TRACE("beat " + std::to_string(i));
+    EXPECT_EQ(a[i].frame, b[i].frame);
+    EXPECT_EQ(a[i].time, b[i].time);
+    EXPECT_EQ(a[i].reliable, b[i].reliable);
+    EXPECT_EQ(a[i].tempo, b[i].tempo);
+    EXPECT_EQ(a[i].confidence, b[i].confidence);
+    EXPECT_EQ(a[i].onset, b[i].onset);
+    EXPECT_EQ(a[i].stpm, b[i].stpm);
+    EXPECT_EQ(a[i].chroma, b[i].chroma);
+  }
+}
+
+struct BlockCase {
+  const char* name;
+  int rate;
+  int channels;
+  std::function<void(Settings&)> set;
+};
+
+}  // namespace
+
+// Each tracker, at a rate it analyses directly and at one it resamples
+// (and the onsets of every frame, kept on request):
+// the block boundaries must not reach the framing, the resampler, the
+// silence gate or the offline decoder.
+TEST(Tracker, BlocksOfAnySizeGiveTheSameBeats) {
+  const std::vector<BlockCase> cases = {
+      {"bar-pointer at its rate", 44100, 2, [](Settings&) {}},
+      {"bar-pointer resampled, with onsets", 48000, 1, [](Settings& s) { s.frame_onsets = true; }},
+      {"bar-pointer offline", 44100, 2, [](Settings& s) { s.offline = true; }},
+      {"stpm resampled, with vectors", 44100, 2,
+       [](Settings& s) {
+         s.tracker = TrackerKind::kStpm;
+         s.vectors = true;
+         s.frame_onsets = true;
+       }},
+  };
+  for (const BlockCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const tesk_beat_test::Piece piece = tesk_beat_test::makeGroove(120.0, 10.0, c.rate, c.channels, 7);
+    Settings s;
+    c.set(s);
+    const Tracked tracked = track(s, piece, int64_t(piece.samples.size()));
+    const std::vector<Beat>& whole = tracked.beats;
+    // Generated music at 120 BPM: beats throughout, most of them reliable.
+    ASSERT_GT(whole.size(), 12u);
+    EXPECT_GT(std::count_if(whole.begin(), whole.end(), [](const Beat& b) { return b.reliable; }),
+              6);
+    for (int64_t block : {1, 7, 4096}) {
+      SCOPED_TRACE(std::to_string(block) + " frames a block");
+      const Tracked blocks = track(s, piece, block);
+      expectSameBeats(blocks.beats, whole);
+      EXPECT_EQ(blocks.onsets, tracked.onsets);
+    }
+  }
+}
+
+// What the command line refuses, the pipeline refuses with the same words.
+TEST(Tracker, RefusesSettingsAsTheCommandLineDoes) {
+  const std::vector<std::vector<const char*>> cases = {
+      {"--min-bpm", "150", "--max-bpm", "120"},
+      {"--window", "512", "--advance", "600"},
+      {"--advance", "5000"},
+      {"--tracker", "stpm", "--offline"},
+      {"--tracker", "stpm", "--announce-ahead", "2"},
+      {"--offline", "--vectors", "--format", "json"},
+      {"--analysis-rate", "3000"},
+  };
+  for (const auto& args : cases) {
+    std::vector<const char*> argv = {"tesk-beat"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back("in.wav");
+    std::string usage;
+    try {
+      tesk_beat::parseOptions(int(argv.size()), argv.data());
+    } catch (const tesk_beat::UsageError& e) {
+      usage = e.what();
+    }
+    SCOPED_TRACE(usage);
+    ASSERT_FALSE(usage.empty());
+    // The same values set on Settings directly, as another front end would.
+    Settings s;
+    for (size_t i = 0; i < args.size(); ++i) {
+      const std::string a = args[i];
+      auto next = [&] { return std::stoi(args[++i]); };
+      if (a == "--min-bpm") s.min_bpm = next();
+      else if (a == "--max-bpm") s.max_bpm = next();
+      else if (a == "--window") s.window = next();
+      else if (a == "--advance") s.advance = next();
+      else if (a == "--announce-ahead") s.announce_ahead = next();
+      else if (a == "--analysis-rate") s.analysis_rate = next();
+      else if (a == "--offline") s.offline = true;
+      else if (a == "--vectors") s.vectors = true;
+      else if (a == "--tracker") s.tracker = (++i, TrackerKind::kStpm);
+      else if (a == "--format") ++i;
+    }
+    try {
+      Tracker t(withPlugin(s), 44100, 2);
+      ADD_FAILURE() << "accepted";
+    } catch (const tesk_pipeline::SettingsError& e) {
+      EXPECT_EQ(std::string(e.what()), usage);
+    }
+  }
+  // What only an input can be refused for.
+  try {
+    Tracker t(withPlugin(Settings()), 3000, 1);
+    ADD_FAILURE() << "accepted 3000 Hz";
+  } catch (const tesk_pipeline::SettingsError& e) {
+    EXPECT_NE(std::string(e.what()).find("sample rate 3000 Hz is too low"), std::string::npos);
+  }
+}

@@ -1,0 +1,193 @@
+#include "beat_tracker_plugin.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+enum Output { kBeats, kTempo, kConfidence, kOnset };
+
+Vamp::Plugin::OutputDescriptor perBeat(const char* id, const char* name, const char* description,
+                                       const char* unit, int bins) {
+  Vamp::Plugin::OutputDescriptor d;
+  d.identifier = id;
+  d.name = name;
+  d.description = description;
+  d.unit = unit;
+  d.hasFixedBinCount = true;
+  d.binCount = size_t(bins);
+  d.sampleType = Vamp::Plugin::OutputDescriptor::VariableSampleRate;
+  d.sampleRate = 0.0f;
+  return d;
+}
+
+}  // namespace
+
+BeatTrackerPlugin::BeatTrackerPlugin(float input_sample_rate) : Plugin(input_sample_rate) {}
+
+BeatTrackerPlugin::~BeatTrackerPlugin() = default;
+
+std::string BeatTrackerPlugin::getDescription() const {
+  return "Beats and tempo as tesk-beat tracks them (bar-pointer or stpm tracker), announced as "
+         "the audio plays";
+}
+
+Vamp::Plugin::ParameterList BeatTrackerPlugin::getParameterDescriptors() const {
+  auto param = [](const char* id, const char* name, const char* description, const char* unit,
+                  float min, float max, float value, bool whole) {
+    ParameterDescriptor p;
+    p.identifier = id;
+    p.name = name;
+    p.description = description;
+    p.unit = unit;
+    p.minValue = min;
+    p.maxValue = max;
+    p.defaultValue = value;
+    p.isQuantized = whole;
+    p.quantizeStep = whole ? 1.0f : 0.0f;
+    return p;
+  };
+  using tesk_pipeline::kMaxBpmRange;
+  using tesk_pipeline::kMinBpmRange;
+  ParameterList list;
+  ParameterDescriptor tracker =
+      param("tracker", "Tracker", "bar-pointer (the default) or stpm", "", 0, 1, 0, true);
+  tracker.valueNames = {"bar-pointer", "stpm"};
+  list.push_back(tracker);
+  list.push_back(param("min_bpm", "Slowest tempo",
+                       "0 = the tracker's default (bar-pointer 55, stpm 79)", "BPM", 0,
+                       float(kMinBpmRange.max), 0, true));
+  list.push_back(param("max_bpm", "Fastest tempo",
+                       "0 = the tracker's default (bar-pointer 215, stpm 160)", "BPM", 0,
+                       float(kMaxBpmRange.max), 0, true));
+  list.push_back(param("threshold", "Reliability threshold",
+                       "reliability a beat needs to count", "",
+                       float(tesk_pipeline::kThresholdRange.min),
+                       float(tesk_pipeline::kThresholdRange.max),
+                       tesk_pipeline::kBarPointerDefaults.threshold, false));
+  list.push_back(param("compress", "Compression", "gamma of log(1 + gamma*|X|), 0 = none", "", 0,
+                       1000, float(tesk_pipeline::kBarPointerDefaults.compress), false));
+  list.push_back(param("reliable_only", "Reliable beats only", "leave out discarded beats", "", 0,
+                       1, 0, true));
+  return list;
+}
+
+float BeatTrackerPlugin::getParameter(std::string id) const {
+  if (id == "tracker") return tracker_;
+  if (id == "min_bpm") return min_bpm_;
+  if (id == "max_bpm") return max_bpm_;
+  if (id == "threshold") return threshold_;
+  if (id == "compress") return compress_;
+  if (id == "reliable_only") return reliable_only_;
+  return 0.0f;
+}
+
+void BeatTrackerPlugin::setParameter(std::string id, float value) {
+  if (id == "tracker") tracker_ = value;
+  else if (id == "min_bpm") min_bpm_ = value;
+  else if (id == "max_bpm") max_bpm_ = value;
+  else if (id == "threshold") threshold_ = value;
+  else if (id == "compress") compress_ = value;
+  else if (id == "reliable_only") reliable_only_ = value;
+}
+
+Vamp::Plugin::OutputList BeatTrackerPlugin::getOutputDescriptors() const {
+  OutputList list;
+  list.push_back(perBeat("beats", "Beats",
+                         "each beat, labelled with its tempo and whether it is reliable", "", 0));
+  list.push_back(perBeat("tempo", "Tempo", "the tempo of each beat (0 for a discarded one)",
+                         "BPM", 1));
+  list.push_back(perBeat("confidence", "Confidence",
+                         "the tracker's reliability when it announced each beat", "", 1));
+  // One value per analysis frame, at the start of the frame's window.
+  OutputDescriptor onset = perBeat("onset", "Onset strength",
+                                   "the onset strength of each analysis frame", "", 1);
+  if (frames_per_second_ > 0.0f) {
+    onset.sampleType = OutputDescriptor::FixedSampleRate;
+    onset.sampleRate = frames_per_second_;
+  }
+  list.push_back(onset);
+  return list;
+}
+
+tesk_pipeline::Settings BeatTrackerPlugin::settings() const {
+  tesk_pipeline::Settings s;
+  s.tracker = tracker_ >= 0.5f ? tesk_pipeline::TrackerKind::kStpm
+                               : tesk_pipeline::TrackerKind::kBarPointer;
+  s.min_bpm = int(std::lround(min_bpm_));
+  s.max_bpm = int(std::lround(max_bpm_));
+  s.threshold = threshold_;
+  s.compress = double(compress_);
+  s.frame_onsets = true;
+  return s;
+}
+
+bool BeatTrackerPlugin::initialise(size_t channels, size_t step_size, size_t block_size) {
+  // The pipeline frames the stream itself: blocks must follow each other.
+  if (channels < getMinChannelCount() || channels > getMaxChannelCount() ||
+      step_size != block_size || block_size == 0)
+    return false;
+  channels_ = channels;
+  block_ = block_size;
+  interleaved_.assign(channels * block_size, 0.0f);
+  try {
+    tracker_state_ = std::make_unique<tesk_pipeline::Tracker>(
+        settings(), int(std::lround(m_inputSampleRate)), int(channels));
+  } catch (const std::exception& e) {
+    // A host has no other way to hear why.
+    std::fprintf(stderr, "beattracker: %s\n", e.what());
+    return false;
+  }
+  const tesk_pipeline::TrackerSettings& s = tracker_state_->settings();
+  frames_per_second_ = float(double(s.sample_rate) / s.advance);
+  analysis_rate_ = s.sample_rate;
+  advance_ = s.advance;
+  onset_frames_ = 0;
+  return true;
+}
+
+void BeatTrackerPlugin::reset() {
+  if (channels_ > 0) initialise(channels_, block_, block_);
+}
+
+Vamp::Plugin::FeatureSet BeatTrackerPlugin::featuresOf(
+    const std::vector<tesk_pipeline::Beat>& beats) {
+  FeatureSet set;
+  for (float strength : tracker_state_->takeOnsets()) {
+    Feature f;
+    f.hasTimestamp = true;
+    f.timestamp = Vamp::RealTime::fromSeconds(double(onset_frames_++) * advance_ / analysis_rate_);
+    f.values = {strength};
+    set[kOnset].push_back(f);
+  }
+  for (const tesk_pipeline::Beat& b : beats) {
+    if (reliable_only_ >= 0.5f && !b.reliable) continue;
+    Feature f;
+    f.hasTimestamp = true;
+    f.timestamp = Vamp::RealTime::fromSeconds(b.time);
+    char label[64];
+    if (b.reliable) std::snprintf(label, sizeof label, "%.1f BPM reliable", double(b.tempo));
+    else std::snprintf(label, sizeof label, "discarded");
+    f.label = label;
+    set[kBeats].push_back(f);
+    f.label.clear();
+    f.values = {b.tempo};
+    set[kTempo].push_back(f);
+    f.values = {b.confidence};
+    set[kConfidence].push_back(f);
+  }
+  return set;
+}
+
+Vamp::Plugin::FeatureSet BeatTrackerPlugin::process(const float* const* input_buffers,
+                                                    Vamp::RealTime) {
+  if (!tracker_state_) return {};
+  for (size_t c = 0; c < channels_; ++c)
+    for (size_t i = 0; i < block_; ++i) interleaved_[i * channels_ + c] = input_buffers[c][i];
+  return featuresOf(tracker_state_->process(interleaved_.data(), int64_t(block_)));
+}
+
+Vamp::Plugin::FeatureSet BeatTrackerPlugin::getRemainingFeatures() {
+  if (!tracker_state_) return {};
+  return featuresOf(tracker_state_->finish());
+}
