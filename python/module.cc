@@ -69,8 +69,13 @@ Settings settingsFrom(const py::dict& kwargs) {
   return s;
 }
 
-// Beats as columns: times (s), reliable, tempo (BPM), confidence, frame.
-py::tuple columns(const std::vector<Beat>& beats) {
+py::array_t<float> asArray(const std::vector<float>& v) {
+  return py::array_t<float>(py::ssize_t(v.size()), v.data());
+}
+
+// Beats as columns: times (s), reliable, tempo (BPM), confidence, frame;
+// `with_vectors` adds three lists, each beat's onset, stpm and chroma vector.
+py::tuple columns(const std::vector<Beat>& beats, bool with_vectors) {
   const py::ssize_t n = py::ssize_t(beats.size());
   py::array_t<double> times(n);
   py::array_t<bool> reliable(n);
@@ -84,7 +89,14 @@ py::tuple columns(const std::vector<Beat>& beats) {
     confidence.mutable_at(i) = b.confidence;
     frames.mutable_at(i) = b.frame;
   }
-  return py::make_tuple(times, reliable, tempo, confidence, frames);
+  if (!with_vectors) return py::make_tuple(times, reliable, tempo, confidence, frames);
+  py::list onset, stpm, chroma;
+  for (const Beat& b : beats) {
+    onset.append(asArray(b.onset));
+    stpm.append(asArray(b.stpm));
+    chroma.append(asArray(b.chroma));
+  }
+  return py::make_tuple(times, reliable, tempo, confidence, frames, onset, stpm, chroma);
 }
 
 class NativeTracker {
@@ -94,6 +106,7 @@ class NativeTracker {
     if (sample_rate <= 0) throw py::value_error("sample_rate must be positive");
     if (channels <= 0) throw py::value_error("channels must be positive");
     const Settings s = settingsFrom(kwargs);
+    vectors_ = s.vectors;
     tracker_ = std::make_unique<tesk_pipeline::Tracker>(s, sample_rate, channels);
   }
 
@@ -108,7 +121,7 @@ class NativeTracker {
       py::gil_scoped_release unlocked;
       beats = tracker_->process(samples, frames);
     }
-    return columns(beats);
+    return columns(beats, vectors_);
   }
 
   py::tuple finish() {
@@ -117,7 +130,7 @@ class NativeTracker {
       py::gil_scoped_release unlocked;
       beats = tracker_->finish();
     }
-    return columns(beats);
+    return columns(beats, vectors_);
   }
 
   int64_t frames() const { return tracker_->frames(); }
@@ -127,6 +140,7 @@ class NativeTracker {
 
  private:
   int channels_;
+  bool vectors_ = false;
   std::unique_ptr<tesk_pipeline::Tracker> tracker_;
 };
 

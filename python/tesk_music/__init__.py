@@ -27,7 +27,7 @@ Settings are keywords named as tesk-beat's options (``--min-bpm`` is
     offset          seconds added to every beat time (0)
     silence_gate    dBFS; beats after a second below it are dropped, 0 = keep all (-60)
     vectors         True: each beat carries the node's onset, stpm and chroma vectors
-                    (not kept by these results)
+                    (the results' onset, stpm and chroma lists; tesk-beat's --vectors)
     plugin          path of libtesk-music.tlb (default: beside the library)
 
 Bad settings raise ValueError with tesk-beat's message; arrays of the wrong
@@ -46,21 +46,32 @@ __all__ = ["track", "Tracker", "Beats", "Result", "Engine"]
 class Beats:
     """Beats as columns of equal length: ``times`` (s, float64), ``reliable``
     (bool), ``tempo`` (BPM, float32, 0 for a discarded beat), ``confidence``
-    (0 to 1, float32) and ``frames`` (the analysis frame that announced each)."""
+    (0 to 1, float32) and ``frames`` (the analysis frame that announced each).
+    With ``vectors=True``, ``onset``, ``stpm`` and ``chroma`` are lists with
+    one float32 array per beat, the node's vectors on that beat's frame;
+    otherwise they are None."""
 
-    def __init__(self, times, reliable, tempo, confidence, frames):
+    def __init__(self, times, reliable, tempo, confidence, frames,
+                 onset=None, stpm=None, chroma=None):
         self.times = times
         self.reliable = reliable
         self.tempo = tempo
         self.confidence = confidence
         self.frames = frames
+        self.onset = onset
+        self.stpm = stpm
+        self.chroma = chroma
 
     @classmethod
     def _join(cls, parts):
-        columns = list(zip(*parts)) if parts else [[] for _ in range(5)]
+        """Beats from the native columns of consecutive calls: five arrays,
+        and with vectors three lists of arrays."""
+        columns = list(zip(*parts))
         types = (_np.float64, bool, _np.float32, _np.float32, _np.int64)
-        return cls(*(_np.concatenate(c) if len(c) else _np.zeros(0, t)
-                     for c, t in zip(columns, types)))
+        arrays = [_np.concatenate(c) if len(c) else _np.zeros(0, t)
+                  for c, t in zip(columns, types)]
+        vectors = [[v for part in c for v in part] for c in columns[len(types):]]
+        return cls(*arrays, *vectors)
 
     def __len__(self):
         return len(self.times)
@@ -77,7 +88,7 @@ class Result(Beats):
 
     def __init__(self, beats, duration, frames):
         super().__init__(beats.times, beats.reliable, beats.tempo, beats.confidence,
-                         beats.frames)
+                         beats.frames, beats.onset, beats.stpm, beats.chroma)
         tempi = beats.tempo[beats.reliable]
         self.summary = {
             "beats": len(beats),

@@ -1,6 +1,7 @@
 """tesk_music against tesk-beat on the bundled example, streaming in blocks,
 threads, and the errors a caller makes."""
 
+import json
 import os
 import subprocess
 import threading
@@ -56,6 +57,27 @@ def test_example_scores_as_the_tool(example, settings, options):
     assert result.summary["beats"] == len(result.times)
     assert result.summary["reliable"] == int(result.reliable.sum())
     assert result.summary["duration"] == pytest.approx(24.0)
+
+
+@pytest.mark.parametrize("tracker", ["bar-pointer", "stpm"])
+def test_vectors_are_the_tools(example, tracker):
+    samples, rate = example
+    result = tesk_music.track(samples, rate, tracker=tracker, vectors=True)
+    out = subprocess.run([TOOL, "--format", "json", "--vectors", "--no-progress",
+                          "--tracker", tracker, EXAMPLE],
+                         check=True, capture_output=True, text=True).stdout
+    beats = json.loads(out)["beats"]
+    assert len(beats) == len(result) > 10
+    np.testing.assert_allclose(result.times, [b["time"] for b in beats], atol=0.51e-4, rtol=0)
+    for name in ("onset", "stpm", "chroma"):
+        ours = getattr(result, name)
+        assert len(ours) == len(beats)
+        for mine, theirs in zip(ours, beats):
+            # The tool writes six significant digits and null for what is not finite.
+            np.testing.assert_allclose(mine, np.array(theirs[name], dtype=float),
+                                       rtol=1e-5, atol=1e-37, equal_nan=True)
+    assert all(len(v) > 0 for v in result.onset)
+    assert tesk_music.track(samples[:rate], rate).onset is None
 
 
 def clicks(rate=44100, seconds=8.0, bpm=120.0, channels=2):
