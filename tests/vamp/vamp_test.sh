@@ -2,8 +2,11 @@
 # The Vamp plug-in in a real host: vamp-simple-host finds tesk-music.so
 # through VAMP_PATH, lists the plug-in with its outputs, and its beats of
 # the bundled example (times and reliability, and the tempo of each beat)
-# are the ones tesk-beat reports.
+# are the ones tesk-beat reports. With --python-path, the Python module's
+# beats at default settings join the comparison: the three front ends must
+# give one and the same list.
 # Usage: vamp_test.sh --vamp-dir DIR --tool TESK_BEAT --example FILE
+#                     [--python-path DIR_WITH_tesk_music]
 set -euo pipefail
 
 while [ $# -gt 0 ]; do
@@ -11,6 +14,7 @@ while [ $# -gt 0 ]; do
     --vamp-dir) vamp_dir=$2 ;;
     --tool) tool=$2 ;;
     --example) example=$2 ;;
+    --python-path) python_path=$2 ;;
     *) echo "vamp_test: unknown argument $1" >&2; exit 2 ;;
   esac
   shift 2
@@ -41,8 +45,34 @@ timeout 120 "$tool" --format csv --no-progress "$example" 2>/dev/null >"$work/to
 awk -F, 'NR > 1 && !/^#/ { print $1 "," $2 }' "$work/tool.csv" >"$work/tool.beats"
 awk -F, 'NR > 1 && !/^#/ { print $1 "," ($3 == "" ? 0 : $3) }' "$work/tool.csv" >"$work/tool.tempo"
 
+front_ends="vamp"
+if [ -n "${python_path:-}" ]; then
+  # Decoded as libsndfile gives it to the tool and the host: 16-bit samples / 32768.
+  PYTHONPATH="$python_path" timeout 120 /usr/bin/python3 - "$example" >"$work/python.beats" <<'PY' ||
+import subprocess, sys
+import numpy as np
+import tesk_music
+def soxi(flag):
+    return int(subprocess.run(["soxi", flag, sys.argv[1]], check=True, capture_output=True,
+                              text=True).stdout)
+raw = subprocess.run(["sox", sys.argv[1], "-t", "raw", "-e", "signed", "-b", "16", "-"],
+                     check=True, capture_output=True).stdout
+samples = np.frombuffer(raw, dtype="<i2").astype(np.float32).reshape(-1, soxi("-c")) / 32768.0
+result = tesk_music.track(samples, soxi("-r"))
+for time, reliable in zip(result.times, result.reliable):
+    print("%.4f,%d" % (time, reliable))
+PY
+    fail "the Python module failed on the example"
+  front_ends="vamp python"
+fi
+
+# One list of beats (time to 0.1 ms, reliable) from every front end: each
+# must equal the tool's, so all of them are the same.
 [ "$(wc -l <"$work/tool.beats")" -gt 10 ] || fail "the tool found too few beats to compare"
-diff "$work/tool.beats" "$work/vamp.beats" >&2 || fail "the plug-in's beats are not the tool's"
+for front_end in $front_ends; do
+  diff "$work/tool.beats" "$work/$front_end.beats" >&2 ||
+    fail "the $front_end front end's beats are not the tool's"
+done
 # The tool writes tempi to 0.01 BPM, the host all of their digits.
 paste -d, "$work/tool.tempo" "$work/vamp.tempo" | awk -F, '
   NF != 4 || $1 != $3 || ($2 - $4 > 0.005001 || $4 - $2 > 0.005001) { bad = 1; print "tempo: " $0 }
@@ -65,4 +95,4 @@ for beat in tool["beats"]:
     want, got = sum(beat["onset"]), onsets[beat["frame"]]
     assert abs(got - want) <= 1e-5 * max(1.0, abs(want)), (beat["frame"], got, want)
 PY
-echo "vamp_test: $(wc -l <"$work/vamp.beats") beats, as tesk-beat reports them, and the onsets of its frames"
+echo "vamp_test: $(wc -l <"$work/vamp.beats") beats, the same from tesk-beat and: $front_ends; and the onsets of the plug-in's frames"
