@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
 # Installs every package needed to build and test the project on Debian 12.
-# Usage: scripts/install-deps.sh [extra-package ...]
+# Usage: scripts/install-deps.sh [--picture] [extra-package ...]
+# --picture adds what scripts/sonic_visualiser_picture.sh needs (Sonic
+# Visualiser, a virtual X server, ImageMagick): large, and not needed to
+# build or test, so not installed by default.
 set -euo pipefail
+
+picture=()
+if [ "${1:-}" = "--picture" ]; then
+  picture=(sonic-visualiser xvfb xauth imagemagick)
+  shift
+fi
 
 packages=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
@@ -10,6 +19,7 @@ packages=(
   sox
   python3-dev python3-numpy python3-pybind11 python3-pytest python3-mir-eval
   vamp-plugin-sdk vamp-examples
+  "${picture[@]}"
   "$@"
 )
 
