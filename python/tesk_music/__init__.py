@@ -66,7 +66,7 @@ class Beats:
     def _join(cls, parts):
         """Beats from the native columns of consecutive calls: five arrays,
         and with vectors three lists of arrays."""
-        columns = list(zip(*parts))
+        columns = list(zip(*parts)) if parts else [[] for _ in range(5)]
         types = (_np.float64, bool, _np.float32, _np.float32, _np.int64)
         arrays = [_np.concatenate(c) if len(c) else _np.zeros(0, t)
                   for c, t in zip(columns, types)]
