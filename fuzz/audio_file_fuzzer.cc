@@ -30,6 +30,7 @@
 #include "resampler.h"
 #include "sample_queue.h"
 #include "source_nodes.h"
+#include "tesk-music/pipeline/settings.h"
 #include "tesk/Exception.h"
 #include "tesk/NetCType.h"
 #include "tesk/NodeFactory.h"
@@ -71,17 +72,6 @@ class MemoryFile {
   int fd_;
 };
 
-// The tool's window: the smallest even size at least n whose only prime
-// factors are 2, 3 and 5.
-int fftFriendlySize(int n) {
-  for (int m = n + (n & 1);; m += 2) {
-    int r = m;
-    for (int p : {2, 3, 5})
-      while (r % p == 0) r /= p;
-    if (r == 1) return m;
-  }
-}
-
 template <class T>
 TESK::ObjectRef boxed(T value) {
   return TESK::ObjectRef(TESK::NetCType<T>::alloc(value));
@@ -98,7 +88,7 @@ void track(const std::string& path) {
   // Rates the tool refuses still reach the node here: a host may give it any.
   const int rate = resampler ? kAnalysisRate : input.sampleRate();
   const int advance = int(std::lround(0.010 * rate));
-  const int window = fftFriendlySize(std::max(2, int(std::lround(0.032 * rate))));
+  const int window = tesk_pipeline::fftFriendlySize(std::max(2, int(std::lround(0.032 * rate))));
   tesk_pipeline::SampleQueue queue(rate, input.channels());
   std::vector<float> block(512 * size_t(input.channels())), resampled;
   // Reads until the queue holds `frames` frames or the input has ended.
