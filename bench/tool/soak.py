@@ -77,7 +77,7 @@ def main():
     ap.add_argument('--hours', type=float, default=10.0)
     ap.add_argument('--rate', type=int, default=16000)
     ap.add_argument('--bpm', type=float, default=123.0)
-    ap.add_argument('--every', type=float, default=30.0, help='seconds between memory samples')
+    ap.add_argument('--every', type=float, default=5.0, help='seconds between memory samples')
     ap.add_argument('extra', nargs='*', help='more tesk-beat options (after --)')
     a = ap.parse_args()
     seconds = a.hours * 3600.0
@@ -112,8 +112,9 @@ def main():
     print(f'input {seconds / 3600:.2f} h at {a.rate} Hz, {a.bpm} BPM; tesk-beat exit {status}, '
           f'{wall:.0f} s wall ({seconds / max(wall, 1e-9):.0f}x real time); {len(beats)} beats '
           f'(expected about {int(seconds / period)})')
-    if len(samples) >= 3:
-        settled = [r for (_, r, _) in samples[len(samples) // 10:]]  # after start-up
+    if len([t for (t, _, _) in samples[1:] if t >= 0.1 * wall]) >= 3:
+        # After start-up: from the second sample and the first tenth of the run on.
+        settled = [r for (t, r, _) in samples[1:] if t >= 0.1 * wall]
         growth = (max(settled) - min(settled)) / 1024
         print(f'RSS after start-up: {min(settled) / 1024:.1f} to {max(settled) / 1024:.1f} MiB '
               f'(growth {growth:.1f} MiB)')
