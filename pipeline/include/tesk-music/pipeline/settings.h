@@ -82,6 +82,12 @@ struct Settings {
   // (not a tool option: for front ends that show it).
   bool frame_onsets = false;
 
+  // Each frame, a known reference signal (mono, at the input's rate,
+  // aligned with the input: Tracker::process(samples, reference, frames))
+  // is removed from the input's spectrum by the voice canceller before
+  // tracking, e.g. speech or a backing track the microphone also hears.
+  bool cancel_reference = false;
+
   // The plug-in to load; empty = next to this library or the program.
   std::string plugin_path;
 };
