@@ -33,8 +33,8 @@ std::vector<float> vectorOf(const ObjectRef& ref) {
 
 }  // namespace
 
-BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer)
-    : nodes_(std::make_unique<Nodes>()), framer_(framer), vectors_(s.vectors) {
+BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer, Framer* reference)
+    : nodes_(std::make_unique<Nodes>()), framer_(framer), reference_(reference), vectors_(s.vectors) {
   try {
     const bool bar_pointer = s.tracker == TrackerKind::kBarPointer;
     const std::string type = bar_pointer ? "BarPointerTracker" : "BeatTracker";
@@ -55,7 +55,7 @@ BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer)
 
     nodes_->source = new AudioSourceNode("source", framer);
     // The bar-pointer node compresses its own filterbank bands.
-    nodes_->stft = new StftNode("spectrum", s.window, bar_pointer ? 0.0 : s.compress);
+    nodes_->stft = new StftNode("spectrum", s.window, bar_pointer ? 0.0 : s.compress, reference);
     nodes_->tracker = factory->Create("tracker", params);
     TESK::Node& t = *nodes_->tracker;
     nodes_->stft->connectToNode("AUDIO", nodes_->source.get(), "AUDIO");
@@ -78,6 +78,9 @@ BeatNetwork::~BeatNetwork() = default;
 
 bool BeatNetwork::step(FrameResult& r) {
   if (!framer_.next()) return false;
+  // The runner keeps at least as much reference queued as input.
+  if (reference_ && !reference_->next())
+    throw NodeError("the reference ended before frame " + std::to_string(framer_.frameIndex()));
   const int k = int(framer_.frameIndex());
   try {
     TESK::Node& t = *nodes_->tracker;

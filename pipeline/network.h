@@ -24,8 +24,10 @@ struct FrameResult {
 
 class BeatNetwork {
  public:
-  // Builds and initializes the network; throws NodeError.
-  BeatNetwork(const TrackerSettings& settings, Framer& framer);
+  // Builds and initializes the network; throws NodeError. `reference`: the
+  // mono reference to cancel from the input, framed alike and moved in step
+  // with `framer`; null = none.
+  BeatNetwork(const TrackerSettings& settings, Framer& framer, Framer* reference = nullptr);
   ~BeatNetwork();
   BeatNetwork(const BeatNetwork&) = delete;
   BeatNetwork& operator=(const BeatNetwork&) = delete;
@@ -38,6 +40,7 @@ class BeatNetwork {
   struct Nodes;
   std::unique_ptr<Nodes> nodes_;
   Framer& framer_;
+  Framer* reference_;
   bool vectors_;
 };
 
