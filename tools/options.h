@@ -37,6 +37,9 @@ struct Options : tesk_pipeline::Settings {
   bool reliable_only = false;
 
   std::optional<RawFormat> raw;
+  // --reference: a file whose sound is cancelled from every input
+  // (cancel_reference is set with it).
+  std::string reference_path;
   std::string clicks_path;
   std::string log_dir;
   std::string output_dir;
