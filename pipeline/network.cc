@@ -33,9 +33,11 @@ std::vector<float> vectorOf(const ObjectRef& ref) {
 
 }  // namespace
 
-BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer, int64_t first_frame)
+BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer, Framer* reference,
+                         int64_t first_frame)
     : nodes_(std::make_unique<Nodes>()),
       framer_(framer),
+      reference_(reference),
       first_frame_(first_frame),
       vectors_(s.vectors) {
   try {
@@ -58,7 +60,7 @@ BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer, int64_t first
 
     nodes_->source = new AudioSourceNode("source", framer, first_frame);
     // The bar-pointer node compresses its own filterbank bands.
-    nodes_->stft = new StftNode("spectrum", s.window, bar_pointer ? 0.0 : s.compress);
+    nodes_->stft = new StftNode("spectrum", s.window, bar_pointer ? 0.0 : s.compress, reference);
     nodes_->tracker = factory->Create("tracker", params);
     TESK::Node& t = *nodes_->tracker;
     nodes_->stft->connectToNode("AUDIO", nodes_->source.get(), "AUDIO");
@@ -81,6 +83,9 @@ BeatNetwork::~BeatNetwork() = default;
 
 bool BeatNetwork::step(FrameResult& r) {
   if (!framer_.next()) return false;
+  // The runner keeps at least as much reference queued as input.
+  if (reference_ && !reference_->next())
+    throw NodeError("the reference ended before frame " + std::to_string(framer_.frameIndex()));
   const int k = int(framer_.frameIndex() - first_frame_);
   try {
     TESK::Node& t = *nodes_->tracker;

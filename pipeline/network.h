@@ -25,8 +25,11 @@ struct FrameResult {
 class BeatNetwork {
  public:
   // Builds and initializes the network, whose frame 0 is the framer's
-  // frame `first_frame`; throws NodeError.
-  BeatNetwork(const TrackerSettings& settings, Framer& framer, int64_t first_frame = 0);
+  // frame `first_frame`; throws NodeError. `reference`: the mono reference
+  // to cancel from the input, framed alike and moved in step with
+  // `framer`; null = none.
+  BeatNetwork(const TrackerSettings& settings, Framer& framer, Framer* reference = nullptr,
+              int64_t first_frame = 0);
   ~BeatNetwork();
   BeatNetwork(const BeatNetwork&) = delete;
   BeatNetwork& operator=(const BeatNetwork&) = delete;
@@ -39,6 +42,7 @@ class BeatNetwork {
   struct Nodes;
   std::unique_ptr<Nodes> nodes_;
   Framer& framer_;
+  Framer* reference_;
   int64_t first_frame_;
   bool vectors_;
 };

@@ -30,8 +30,12 @@ void AudioSourceNode::calculate(int, int count, TESK::Buffer&) {
   (*outputSlots[audio_id_].buffer)[count] = frame;
 }
 
-StftNode::StftNode(const std::string& name, int window, double gamma)
-    : BufferedNode(name, TESK::ParameterSet()), stft_(window, gamma), mono_(window) {
+StftNode::StftNode(const std::string& name, int window, double gamma, const Framer* reference)
+    : BufferedNode(name, TESK::ParameterSet()),
+      stft_(window, gamma),
+      reference_(reference),
+      mono_(window) {
+  if (reference_) canceller_ = std::make_unique<ReferenceCanceller>(window, gamma);
   audio_id_ = addInput("AUDIO");
   fftaudio_id_ = addOutput("FFTAUDIO");
 }
@@ -54,7 +58,15 @@ void StftNode::calculate(int, int count, TESK::Buffer&) {
   }
   auto* spectrum = Matrix<std::complex<float>>::alloc(1, stft_.bins());
   ObjectRef result(spectrum);
-  stft_.transform(mono_.data(), spectrum->data());
+  if (!canceller_) {
+    stft_.transform(mono_.data(), spectrum->data());
+  } else {
+    if (reference_->frameIndex() != count)
+      throw new TESK::NodeException(this, "reference frame " +
+                                              std::to_string(reference_->frameIndex()) +
+                                              " is not the current frame", __FILE__, __LINE__);
+    canceller_->transform(mono_.data(), reference_->channel(0), spectrum->data());
+  }
   (*outputSlots[fftaudio_id_].buffer)[count] = result;
 }
 

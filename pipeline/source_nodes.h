@@ -1,13 +1,16 @@
 // The two nodes that feed the BeatTracker: the audio source ("AUDIO": one
 // row per channel, `window` columns, the last `advance` new on each frame)
 // and the spectrum node ("FFTAUDIO": one row, the spectrum of the channel
-// mean; the tracker reads row 0 only).
+// mean; the tracker reads row 0 only), which with a reference stream feeds
+// the spectrum that remains once the reference is cancelled.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "framer.h"
+#include "reference_canceller.h"
 #include "stft.h"
 #include "tesk/BufferedNode.h"
 
@@ -31,13 +34,17 @@ class AudioSourceNode : public TESK::BufferedNode {
 
 class StftNode : public TESK::BufferedNode {
  public:
-  StftNode(const std::string& name, int window, double gamma);
+  // `reference`: the mono reference framed as the input, moved in step
+  // with it by the runner; null = no cancellation.
+  StftNode(const std::string& name, int window, double gamma, const Framer* reference = nullptr);
 
  protected:
   void calculate(int output_id, int count, TESK::Buffer& out) override;
 
  private:
   Stft stft_;
+  const Framer* reference_;
+  std::unique_ptr<ReferenceCanceller> canceller_;
   std::vector<float> mono_;
   int audio_id_;
   int fftaudio_id_;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "bar_pointer/ViterbiDecoder.h"
@@ -29,6 +30,12 @@ struct Tracker::State {
              int64_t(std::ceil(60.0 * s.sample_rate / s.min_bpm))) {
     if (s.sample_rate != input_rate) resampler.emplace(input_rate, s.sample_rate, channels);
     if (given.offline) decoder.emplace(barPointerSettings(s));
+    if (given.cancel_reference) {
+      // Its own resampler of the same ratio delays it as the input's does.
+      reference_queue = std::make_unique<SampleQueue>(s.sample_rate, 1);
+      reference_framer = std::make_unique<Framer>(*reference_queue, s.window, s.advance);
+      if (s.sample_rate != input_rate) reference_resampler.emplace(input_rate, s.sample_rate, 1);
+    }
   }
 
   Settings options;
@@ -41,6 +48,11 @@ struct Tracker::State {
   std::unique_ptr<BeatNetwork> network;
   int64_t network_start = 0;  // the frame that is the node's frame 0
   std::vector<float> resampled;
+  // With cancel_reference: the mono reference, framed as the input.
+  std::unique_ptr<SampleQueue> reference_queue;
+  std::unique_ptr<Framer> reference_framer;
+  std::optional<Resampler> reference_resampler;
+  std::vector<float> silence;  // the reference of the two-argument process()
   std::vector<float> onsets;  // with frame_onsets, not yet taken
   int64_t frames = 0;
   bool finished = false;
@@ -49,8 +61,12 @@ struct Tracker::State {
   // left once the stream has ended).
   bool frameReady() const {
     const int64_t wanted = frames == 0 ? settings.window : settings.advance;
-    return queue.closed() ? queue.queuedFrames() > 0 : queue.queuedFrames() >= wanted;
+    if (queue.closed()) return queue.queuedFrames() > 0;
+    // Resamplers of one ratio may hand out their samples a little apart.
+    return queue.queuedFrames() >= wanted &&
+           (!reference_queue || reference_queue->queuedFrames() >= wanted);
   }
+  void push(const float* samples, const float* reference, int64_t frames);
   void run(std::vector<Beat>& beats);
   void takeDecoded(std::vector<Beat>& beats);
 };
@@ -82,7 +98,7 @@ void Tracker::State::run(std::vector<Beat>& beats) {
   while (frameReady()) {
     if (frames - network_start >= limit) {
       network.reset();  // one node at a time
-      network = std::make_unique<BeatNetwork>(settings, framer, frames);
+      network = std::make_unique<BeatNetwork>(settings, framer, reference_framer.get(), frames);
       network_start = frames;
     }
     if (!network->step(r)) break;
@@ -126,6 +142,29 @@ void Tracker::State::run(std::vector<Beat>& beats) {
   }
 }
 
+// Resampled to the analysis rate (when it differs) and queued.
+void pushTo(std::optional<Resampler>& resampler, SampleQueue& queue, const float* samples,
+            int64_t frames, std::vector<float>& resampled) {
+  if (!resampler) {
+    queue.push(samples, frames);
+    return;
+  }
+  resampled.clear();
+  resampler->push(samples, frames, resampled);
+  queue.push(resampled.data(), int64_t(resampled.size()) / queue.channels());
+}
+
+void Tracker::State::push(const float* samples, const float* reference, int64_t frames) {
+  if (finished) throw std::logic_error("Tracker::process after finish()");
+  pushTo(resampler, queue, samples, frames, resampled);
+  if (!reference_queue) return;
+  if (!reference) {
+    silence.assign(size_t(std::max<int64_t>(frames, 0)), 0.0f);
+    reference = silence.data();
+  }
+  pushTo(reference_resampler, *reference_queue, reference, frames, resampled);
+}
+
 Tracker::Tracker(const Settings& given, int sample_rate, int channels) {
   if (const std::string problem = settingsProblem(given); !problem.empty())
     throw SettingsError(problem);
@@ -134,7 +173,8 @@ Tracker::Tracker(const Settings& given, int sample_rate, int channels) {
   if (given.offline || given.frame_onsets) s.vectors = true;
   loadPlugin(given.plugin_path);
   state_ = std::make_unique<State>(given, s, sample_rate, channels);
-  state_->network = std::make_unique<BeatNetwork>(s, state_->framer);
+  state_->network =
+      std::make_unique<BeatNetwork>(s, state_->framer, state_->reference_framer.get());
 }
 
 Tracker::~Tracker() = default;
@@ -150,17 +190,19 @@ std::vector<float> Tracker::takeOnsets() {
 }
 
 std::vector<Beat> Tracker::process(const float* samples, int64_t frames) {
-  State& st = *state_;
-  if (st.finished) throw std::logic_error("Tracker::process after finish()");
   std::vector<Beat> beats;
-  if (st.resampler) {
-    st.resampled.clear();
-    st.resampler->push(samples, frames, st.resampled);
-    st.queue.push(st.resampled.data(), int64_t(st.resampled.size()) / st.queue.channels());
-  } else {
-    st.queue.push(samples, frames);
-  }
-  st.run(beats);
+  state_->push(samples, nullptr, frames);
+  state_->run(beats);
+  return beats;
+}
+
+std::vector<Beat> Tracker::process(const float* samples, const float* reference, int64_t frames) {
+  if (!state_->options.cancel_reference)
+    throw std::logic_error(
+        "Tracker::process with a reference needs Settings::cancel_reference");
+  std::vector<Beat> beats;
+  state_->push(samples, reference, frames);
+  state_->run(beats);
   return beats;
 }
 
@@ -175,6 +217,22 @@ std::vector<Beat> Tracker::finish() {
     st.queue.push(st.resampled.data(), int64_t(st.resampled.size()) / st.queue.channels());
   }
   st.queue.close();
+  if (st.reference_queue) {
+    SampleQueue& reference = *st.reference_queue;
+    if (st.reference_resampler) {
+      st.resampled.clear();
+      st.reference_resampler->finish(st.resampled);
+      reference.push(st.resampled.data(), int64_t(st.resampled.size()));
+    }
+    // Padded to the input's length: every input frame has its reference
+    // frame (the framer pads both with zeros after their ends alike).
+    const int64_t missing = st.queue.queuedFrames() - reference.queuedFrames();
+    if (missing > 0) {
+      st.silence.assign(size_t(missing), 0.0f);
+      reference.push(st.silence.data(), missing);
+    }
+    reference.close();
+  }
   st.run(beats);
   if (st.decoder) {
     st.decoder->finish();

@@ -18,6 +18,7 @@ packages=(
   libsndfile1-dev libfftw3-dev libsoxr-dev liblo-dev
   sox
   python3-dev python3-numpy python3-pybind11 python3-pytest python3-mir-eval
+  espeak-ng python3-scipy  # bench/tool/speech_mix_eval.py
   vamp-plugin-sdk vamp-examples
   "${picture[@]}"
   "$@"

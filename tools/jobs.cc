@@ -160,8 +160,9 @@ bool writeInterruptedBlock(const Plan& p, const Options& o, int fd) {
 
 // Runs in the forked worker with SIGINT, SIGTERM and SIGHUP blocked, until
 // its own handlers are in place.
-[[noreturn]] void runWorker(const Plan& p, const Options& o, int data_fd, bool labelled,
-                            bool block, pid_t supervisor, const std::string& top) {
+[[noreturn]] void runWorker(const Plan& p, const Options& o, const ReferenceAudio* reference,
+                            int data_fd, bool labelled, bool block, pid_t supervisor,
+                            const std::string& top) {
   // Only a pipe or socket can leave a read waiting (a terminal is never
   // made non-blocking: it is the user's shell's too).
   struct stat in {};
@@ -188,7 +189,7 @@ bool writeInterruptedBlock(const Plan& p, const Options& o, int fd) {
              std::strerror(errno));
     std::exit(kExitSetup);
   }
-  int status = trackInput(p.job, o, out, labelled, block);
+  int status = trackInput(p.job, o, reference, out, labelled, block);
   // A failed write was said already; the close can still fail on its own.
   const bool failed = std::ferror(out) != 0;
   const bool close_failed = std::fclose(out) != 0;
@@ -213,7 +214,7 @@ bool writeInterruptedBlock(const Plan& p, const Options& o, int fd) {
 
 }  // namespace
 
-int runInputs(const Options& o, int data_fd) {
+int runInputs(const Options& o, const ReferenceAudio* reference, int data_fd) {
   const size_t n = o.inputs.size();
   const bool several = n > 1;
   const bool to_files = !o.output_dir.empty();
@@ -322,7 +323,7 @@ int runInputs(const Options& o, int data_fd) {
       for (int sig : kSignals) sigaddset(&blocked, sig);
       ::sigprocmask(SIG_BLOCK, &blocked, &g_unblocked);
       pid_t pid = ::fork();
-      if (pid == 0) runWorker(plans[i], o, data_fd, labelled, several, supervisor, top);
+      if (pid == 0) runWorker(plans[i], o, reference, data_fd, labelled, several, supervisor, top);
       const int fork_error = errno;
       if (pid > 0) {
         running[pid] = i;

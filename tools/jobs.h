@@ -7,11 +7,13 @@
 #pragma once
 
 #include "options.h"
+#include "reference_input.h"
 
 namespace tesk_beat {
 
-// `data_fd`: where the data goes (the original standard output). Returns
-// the exit status of the whole run.
-int runInputs(const Options& o, int data_fd);
+// `data_fd`: where the data goes (the original standard output);
+// `reference`: what --reference read, or null. Returns the exit status of
+// the whole run.
+int runInputs(const Options& o, const ReferenceAudio* reference, int data_fd);
 
 }  // namespace tesk_beat

@@ -10,6 +10,7 @@
 #include "exit_status.h"
 #include "jobs.h"
 #include "options.h"
+#include "reference_input.h"
 #include "tesk-music/pipeline/plugin.h"
 
 #ifndef TESK_BEAT_VERSION
@@ -70,5 +71,19 @@ int main(int argc, char** argv) {
     return ::write(data_fd, text.data(), text.size()) == ssize_t(text.size()) ? kExitOk
                                                                               : kExitSetup;
   }
-  return runInputs(o, data_fd);
+  // Read once: every worker inherits it, and a file it cannot use is
+  // refused before any input is tracked.
+  ReferenceAudio reference;
+  if (!o.reference_path.empty()) {
+    try {
+      reference = readReference(o.reference_path);
+    } catch (const InputError& e) {
+      std::fprintf(stderr, "tesk-beat: %s\n", e.what());
+      return kExitInputFailed;
+    } catch (const std::bad_alloc&) {
+      std::fprintf(stderr, "tesk-beat: --reference %s: out of memory\n", o.reference_path.c_str());
+      return kExitInputFailed;
+    }
+  }
+  return runInputs(o, o.reference_path.empty() ? nullptr : &reference, data_fd);
 }

@@ -176,6 +176,12 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "--silence-gate") o.silence_gate = parseReal(value(), name, kSilenceGateRange);
     else if (name == "--no-silence-gate") { flag(); o.silence_gate = 0.0; }
     else if (name == "--raw") o.raw = parseRawFormat(value());
+    else if (name == "--reference") {
+      o.reference_path = value();
+      if (o.reference_path == "-")
+        throw UsageError("--reference: standard input cannot be the reference (give a file)");
+      o.cancel_reference = true;
+    }
     else if (name == "--clicks") o.clicks_path = value();
     else if (name == "--osc") {
       o.osc_urls.push_back(value());
@@ -190,7 +196,7 @@ Options parseOptions(int argc, const char* const* argv) {
     else throw UsageError(quoted(arg) + ": unknown option (see --help)");
 
     if ((name == "--clicks" || name == "--log-dir" || name == "--output-dir" || name == "-o" ||
-         name == "--plugin") && (inline_value ? inline_value->empty() : args[i].empty()))
+         name == "--plugin" || name == "--reference") && (inline_value ? inline_value->empty() : args[i].empty()))
       throw UsageError(name + ": empty path");
   }
 
@@ -315,6 +321,17 @@ std::string helpText(const std::string& program) {
     << "  --raw RATE:CHANNELS[:FORMAT]  standard input is raw interleaved little-endian PCM;\n"
     << "                           RATE 1 to 1000000 Hz, CHANNELS 1 to 256, FORMAT s8, u8,\n"
     << "                           s16, s24, s32, f32 or f64 (default s16)\n"
+    << "  --reference FILE         cancel a known signal from every input: FILE holds what\n"
+    << "                           the microphone also hears (speech, a backing track) as\n"
+    << "                           it was played, starting with the input; any format\n"
+    << "                           libsndfile reads, mixed down to mono and resampled to\n"
+    << "                           each input's rate, zero-padded when shorter than the\n"
+    << "                           input, the rest ignored when longer. Each frame the\n"
+    << "                           voice canceller removes it from the input's spectrum\n"
+    << "                           (adaptive few-tap filters per bin, across frames: delays\n"
+    << "                           and filtering of the path within a few frames); it takes\n"
+    << "                           a few seconds to converge and leaves some -13 to -18 dB\n"
+    << "                           of the reference. Read once, before the inputs\n"
     << "\n"
     << "Running:\n"
     << "  -j, --jobs N             inputs processed in parallel processes, 1 to 256\n"
@@ -328,7 +345,8 @@ std::string helpText(const std::string& program) {
     << "                           lib directory next to this program's bin directory)\n"
     << "  -v, --verbose            on standard error, the settings used for each input\n"
     << "                           (tracker, rate, window, advance, intervals, threshold,\n"
-    << "                           compression, announce-ahead), then the library's\n"
+    << "                           compression, announce-ahead, the reference cancelled\n"
+    << "                           and how its length compares), then the library's\n"
     << "                           console lines\n"
     << "  --no-progress            no progress bar (one for the whole run, shown only when\n"
     << "                           standard error is a terminal that standard output is not)\n"
@@ -356,7 +374,8 @@ std::string helpText(const std::string& program) {
     << "when it is opened.\n"
     << "\n"
     << "Exit status: 0 all inputs tracked; 1 an input failed (missing, unreadable, not\n"
-    << "audio, empty, NaN or infinite samples, unusable rate or settings); 2 usage error;\n"
+    << "audio, empty, NaN or infinite samples, unusable rate or settings), or the\n"
+    << "--reference file did (then no input is tracked); 2 usage error;\n"
     << "3 an input was truncated (beats up to its end were reported); 4 the plug-in is\n"
     << "unusable, or an output cannot be written (full disk, I/O error); 128 + signal\n"
     << "when interrupted (130 for SIGINT): plain and csv output then end with\n"

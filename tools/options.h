@@ -37,6 +37,9 @@ struct Options : tesk_pipeline::Settings {
   bool reliable_only = false;
 
   std::optional<RawFormat> raw;
+  // --reference: a file whose sound is cancelled from every input
+  // (cancel_reference is set with it).
+  std::string reference_path;
   std::string clicks_path;
   std::vector<std::string> osc_urls;  // each beat is also sent there as it is announced
   std::string log_dir;

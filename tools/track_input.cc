@@ -17,6 +17,7 @@
 #include "messages.h"
 #include "osc_sender.h"
 #include "progress.h"
+#include "tesk-music/pipeline/reference_signal.h"
 #include "tesk-music/pipeline/tracker.h"
 #include "writers.h"
 
@@ -32,7 +33,8 @@ constexpr int64_t kReadFrames = 512;
 
 }  // namespace
 
-int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool labelled, bool block) {
+int trackInput(const InputJob& job, const Options& o, const ReferenceAudio* reference,
+               std::FILE* out, bool labelled, bool block) {
   auto writer = makeWriter(o.format, out, labelled);
   StreamInfo info;
   info.input = job.path == "-" ? "-" : job.label;  // as given on the command line
@@ -59,6 +61,24 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     // Before the node's own console lines, which follow.
     if (o.verbose)
       complain(job.label + ": " + describeSettings(settings, input->sampleRate(), o.offline));
+    // The reference at the input's rate, zero-padded past its end.
+    std::vector<float> cancelled;
+    if (reference) {
+      cancelled = tesk_pipeline::monoAtRate(reference->mono.data(), int64_t(reference->mono.size()),
+                                            1, reference->sample_rate, input->sampleRate());
+      if (o.verbose) {
+        char what[200];
+        std::snprintf(what, sizeof what, "%.3f s, %d Hz, %d channel%s",
+                      double(reference->mono.size()) / reference->sample_rate,
+                      reference->sample_rate, reference->channels,
+                      reference->channels == 1 ? "" : "s mixed down");
+        complain(job.label + ": cancelling " + reference->name + " (" + what + ")" +
+                 (reference->sample_rate == input->sampleRate()
+                      ? std::string()
+                      : ", resampled to " + std::to_string(input->sampleRate()) + " Hz"));
+      }
+    }
+    std::vector<float> reference_block;
 
     // Online beats fall at most a window (plus the offset) behind the newest
     // analysed sample, so the click track is written as the input is read;
@@ -114,7 +134,16 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
       const int64_t got = input->read(block.data(), kReadFrames);
       if (got == 0) break;
       if (clicks) clicks->push(block.data(), got);
-      report(tracker.process(block.data(), got));
+      if (reference) {
+        const int64_t at = input->framesRead() - got;
+        reference_block.assign(size_t(got), 0.0f);
+        if (at < int64_t(cancelled.size()))
+          std::copy_n(cancelled.begin() + at, std::min<int64_t>(got, int64_t(cancelled.size()) - at),
+                      reference_block.begin());
+        report(tracker.process(block.data(), reference_block.data(), got));
+      } else {
+        report(tracker.process(block.data(), got));
+      }
       if (job.progress) job.progress->done = input->framesRead();
     }
     // Also when interrupted: the beats of what was read are reported.
@@ -123,6 +152,15 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     summary.duration = double(input->framesRead()) / input_rate;
     if (interruption()) throw Interrupted();
     if (input->framesRead() == 0) throw InputError(job.label + ": contains no audio samples");
+    if (reference && o.verbose && int64_t(cancelled.size()) != input->framesRead()) {
+      const double by = std::fabs(double(int64_t(cancelled.size()) - input->framesRead())) / input_rate;
+      char why[512];
+      std::snprintf(why, sizeof why, int64_t(cancelled.size()) < input->framesRead()
+                                         ? "%s ended %.3f s before the input: silence after it"
+                                         : "%s ran %.3f s past the input's end: the rest was ignored",
+                    reference->name.c_str(), by);
+      complain(job.label + ": " + why);
+    }
     if (input->truncated()) {
       summary.truncated = true;
       status = kExitTruncated;

@@ -6,6 +6,7 @@
 
 #include "options.h"
 #include "progress.h"
+#include "reference_input.h"
 
 namespace tesk_beat {
 
@@ -20,9 +21,11 @@ struct InputJob {
 };
 
 // Runs in the process's current directory, where the node leaves its files.
+// `reference`: what --reference read, cancelled from the input, or null.
 // `block`: write a block for this input even when it fails before the first
 // beat (several inputs share one stream). Returns an ExitStatus; a write to
 // `out` that failed is said on standard error, naming job.output_name.
-int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool labelled, bool block);
+int trackInput(const InputJob& job, const Options& o, const ReferenceAudio* reference,
+               std::FILE* out, bool labelled, bool block);
 
 }  // namespace tesk_beat

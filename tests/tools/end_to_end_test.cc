@@ -193,6 +193,24 @@ TEST(EndToEnd, StandardInputAsWavStreamAndAsRawPcm) {
                                ToolProcess::Input::kFile, e.work.file("a.wav"));
   EXPECT_EQ(offline.status, 0) << offline.err;
   EXPECT_EQ(offline.out, offline_file.out);
+  // A reference of another rate and channel count, shorter than the input,
+  // is cancelled from a file and a stream alike.
+  writePiece(e.work.file("ref.wav"), makeGroove(90.0, 8.0, 44100, 2, 5),
+             SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ToolResult cancelled = e.run({"--verbose", "--reference", "ref.wav", "a.wav"});
+  ASSERT_EQ(cancelled.status, 0) << cancelled.err;
+  EXPECT_GT(lineCount(cancelled.out), 20);
+  EXPECT_NE(cancelled.err.find("a.wav: cancelling --reference ref.wav (8.000 s, 44100 Hz, 2 "
+                               "channels mixed down), resampled to 16000 Hz"),
+            std::string::npos)
+      << cancelled.err;
+  EXPECT_NE(cancelled.err.find("ended 7.000 s before the input"), std::string::npos)
+      << cancelled.err;
+  ToolResult cancelled_raw =
+      runTool(e.with({"--reference", "ref.wav", "--raw", "16000:1:s16", "-"}), e.work.path(),
+              e.env(), ToolProcess::Input::kFile, e.work.file("a.raw"));
+  EXPECT_EQ(cancelled_raw.status, 0) << cancelled_raw.err;
+  EXPECT_EQ(cancelled_raw.out, cancelled.out);
 }
 
 // A writer that cannot seek back (sox or ffmpeg writing to a pipe) puts a
@@ -314,6 +332,10 @@ TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
       {{"--max-bpm", "1e3", "good.wav"}, 2, "--max-bpm"},
       {{"--raw", "16000:1:s99", "-"}, 2, "s99"},
       {{"--clicks", "nodir/c.wav", "good.wav"}, 4, "nodir/c.wav"},
+      // The reference is read before any input: refused, nothing is tracked.
+      {{"--reference", "missing.wav", "good.wav"}, 1, "--reference missing.wav: No such file"},
+      {{"--reference", "empty.wav", "good.wav"}, 1, "--reference empty.wav: empty file"},
+      {{"--reference", "-", "good.wav"}, 2, "--reference: standard input"},
       {{}, 2, "no input"},
   };
   for (const auto& c : cases) {
@@ -326,7 +348,7 @@ TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
     if (!r.out.empty()) {
       EXPECT_NE(r.out.find("# error"), std::string::npos) << r.out;
     }
-    if (c.status == 1) {
+    if (c.status == 1 && c.args.front() != "--reference") {
       // JSON stays one document: an object that carries the error.
       std::vector<std::string> json_args = {"--format", "json"};
       json_args.insert(json_args.end(), c.args.begin(), c.args.end());

@@ -83,6 +83,12 @@ struct Settings {
   // (not a tool option: for front ends that show it).
   bool frame_onsets = false;
 
+  // Each frame, a known reference signal (mono, at the input's rate,
+  // aligned with the input: Tracker::process(samples, reference, frames))
+  // is removed from the input's spectrum by the voice canceller before
+  // tracking, e.g. speech or a backing track the microphone also hears.
+  bool cancel_reference = false;
+
   // The node numbers its frames with an int, so after this many frames
   // (0 = the most it can number, INT_MAX: 248 days at a 10 ms advance) the
   // stream goes on through a fresh node, which finds the beat again within

@@ -43,8 +43,14 @@ class Tracker {
   // decoder has settled), in time order. Throws NodeError, or
   // std::invalid_argument from the offline decoder.
   std::vector<Beat> process(const float* samples, int64_t frames);
-  // The stream has ended: the last frames, padded with zeros, are analysed
-  // and, offline, the rest decoded. Nothing may be processed after it.
+  // With Settings::cancel_reference: as above, `reference` holding `frames`
+  // mono samples at the stream's rate, aligned sample for sample with
+  // `samples`; what of it the input holds is cancelled before tracking.
+  // The two-argument form then takes the reference as silence. Throws
+  // std::logic_error without Settings::cancel_reference.
+  std::vector<Beat> process(const float* samples, const float* reference, int64_t frames);
+  // The stream has ended: the last frames (and reference), padded with
+  // zeros, are analysed and, offline, the rest decoded. Nothing may be processed after it.
   std::vector<Beat> finish();
 
   // Analysis frames run so far.
