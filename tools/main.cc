@@ -9,6 +9,7 @@
 
 #include "exit_status.h"
 #include "jobs.h"
+#include "live_run.h"
 #include "options.h"
 #include "tesk-music/pipeline/plugin.h"
 
@@ -70,5 +71,6 @@ int main(int argc, char** argv) {
     return ::write(data_fd, text.data(), text.size()) == ssize_t(text.size()) ? kExitOk
                                                                               : kExitSetup;
   }
+  if (o.jack) return runLive(o, data_fd);
   return runInputs(o, data_fd);
 }
