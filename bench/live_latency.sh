@@ -33,8 +33,8 @@ beat_pid=$!
 for _ in $(seq 50); do jack_lsp 2>/dev/null | grep -q '^tesk-beat:midi_out$' && break; sleep 0.1; done
 
 "$build/bin/live_probe" --click 120 --seconds "$seconds" --play-to tesk-beat:in_1 \
-  --midi-from tesk-beat:midi_out >"$work/probe.txt"
-kill -INT "$beat_pid"
+  --midi-from tesk-beat:midi_out --interrupt "$beat_pid" --tail 5 >"$work/probe.txt"
+kill -INT "$beat_pid" 2>/dev/null || true
 timeout 10 tail --pid="$beat_pid" -f /dev/null || true
 beat_pid=
 

@@ -112,7 +112,9 @@ void JackInput::close(double seconds) {
     // The callback sends Stop and note-off itself, so they are in time order.
     stop_midi_.store(true);
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (midi_out_ && !midi_stopped_.load() && std::chrono::steady_clock::now() < until)
+    // The Stop's period must also reach the clients after this one (JACK2
+    // hands on outputs a cycle later in its default asynchronous mode).
+    while (midi_out_ && periods_after_stop_.load() < 3 && std::chrono::steady_clock::now() < until)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     jack_deactivate(client_);
   }
@@ -152,7 +154,8 @@ void JackInput::process(jack_nframes_t frames) {
       const auto* in = static_cast<const float*>(jack_port_get_buffer(inputs_[c], frames));
       for (jack_nframes_t i = 0; i < frames; ++i) interleaved_[i * size_t(width_) + c] = in[i];
     }
-    const BlockHeader header{start, frames, uint32_t(width_)};
+    const BlockHeader header{start, frames, uint32_t(width_),
+                             dropped_.load(std::memory_order_relaxed)};
     if (!samples_->write(&header, sizeof header, interleaved_.data(),
                          size_t(frames) * size_t(width_) * sizeof(float)))
       dropped_.fetch_add(frames, std::memory_order_relaxed);
@@ -175,11 +178,11 @@ void JackInput::playMidi(int64_t start, jack_nframes_t frames) {
     if (config_.midi_clock && beat.reliable) clock_.beat(beat.frame, beat.tempo);
   }
   if (stop_midi_.load()) {
-    if (!midi_stopped_.load()) {
+    if (periods_after_stop_.load() == 0) {
       clock_.stop(events_);
       notes_.silence(events_);
-      midi_stopped_.store(true);
     }
+    periods_after_stop_.fetch_add(1);
   } else {
     clock_.render(start, frames, events_);
     notes_.render(start, frames, events_);

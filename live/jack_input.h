@@ -119,7 +119,7 @@ class JackInput {
 
   std::atomic<int64_t> dropped_{0};
   std::atomic<bool> stop_midi_{false};
-  std::atomic<bool> midi_stopped_{false};
+  std::atomic<int> periods_after_stop_{0};  // the first sends Stop and note-off
   std::atomic<bool> shut_down_{false};
   std::atomic<int> changed_rate_{0};
   char shutdown_reason_[256] = {0};

@@ -65,11 +65,13 @@ void LiveWorker::run() {
 
 void LiveWorker::drain() {
   BlockHeader header;
-  int64_t gap = 0;
-  while (reader_.next(block_, header, gap)) {
+  int64_t gap = 0, dropped = 0;
+  while (reader_.next(block_, header, gap, dropped)) {
+    if (dropped > 0) {
+      dropped_ += dropped;
+      if (on_drop_) on_drop_(dropped, dropped_);
+    }
     if (gap > 0) {
-      dropped_ += gap;
-      if (on_drop_) on_drop_(gap, dropped_);
       audio_.assign(size_t(kSilenceChunk) * size_t(channels_), 0.0f);
       reference_.assign(size_t(kSilenceChunk), 0.0f);
       for (int64_t done = 0; done < gap; done += kSilenceChunk)

@@ -1,8 +1,9 @@
 // The worker thread of live mode: takes the periods out of the JACK
 // input's ring, runs the tracker on them at the server's rate and hands
 // each announced beat to the front end and, mapped onto JACK frames, to
-// the MIDI output. Frames the callback dropped are tracked as silence, so
-// the stream's time stays the JACK timeline's.
+// the MIDI output. Frames missing from the JACK timeline (dropped by the
+// callback, or skipped by the server) are tracked as silence, so the
+// stream's time stays the timeline's.
 #pragma once
 
 #include <atomic>

@@ -33,11 +33,17 @@ void MidiClock::beat(int64_t frame, double bpm) {
   }
   target_tick_ = tick;
   target_frame_ = due;
-  interval_ = currentInterval();
+  // The next tick moves with the new interval; before the first, the
+  // clock still starts on its first beat.
+  if (next_tick_ > 0) {
+    interval_ = currentInterval();
+    next_frame_ = last_frame_ + interval_;
+  }
 }
 
 double MidiClock::currentInterval() const {
-  const double wanted = (target_frame_ - next_frame_) / double(target_tick_ - next_tick_);
+  const int64_t last_tick = next_tick_ - 1;
+  const double wanted = (target_frame_ - last_frame_) / double(target_tick_ - last_tick);
   return std::clamp(wanted, nominal_ * (1.0 - max_deviation_), nominal_ * (1.0 + max_deviation_));
 }
 
@@ -54,15 +60,15 @@ void MidiClock::render(int64_t start, uint32_t frames, MidiEventList& out) {
     }
     out.add(offset, kMidiClockTick);
     // A late tick moves the clock, so the ones after it keep their spacing.
-    if (due < start) next_frame_ = double(start);
+    last_frame_ = due < start ? double(start) : next_frame_;
     ++next_tick_;
     // Past the target, keep steering to the beats that follow it.
-    while (target_tick_ - next_tick_ < 1) {
+    while (target_tick_ - next_tick_ < 0) {
       target_tick_ += kTicksPerBeat;
       target_frame_ += kTicksPerBeat * nominal_;
     }
     interval_ = currentInterval();
-    next_frame_ += interval_;
+    next_frame_ = last_frame_ + interval_;
   }
 }
 

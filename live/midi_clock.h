@@ -38,6 +38,7 @@ class MidiClock {
   double nominalInterval() const { return nominal_; }
 
  private:
+  // From the last tick towards the target, within the clamp.
   double currentInterval() const;
 
   double rate_;
@@ -46,6 +47,7 @@ class MidiClock {
   bool start_pending_ = false;
   double nominal_ = 0.0;    // frames per tick at the tracked tempo
   double interval_ = 0.0;   // frames from the last tick to the next
+  double last_frame_ = 0.0; // when the last tick went out
   double next_frame_ = 0.0; // when the next tick is due
   int64_t next_tick_ = 0;   // its number since Start; multiples of 24 fall on beats
   // The tick the clock steers to, and when it is due.

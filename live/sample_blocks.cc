@@ -2,7 +2,8 @@
 
 namespace tesk_live {
 
-bool BlockReader::next(std::vector<float>& samples, BlockHeader& header, int64_t& gap) {
+bool BlockReader::next(std::vector<float>& samples, BlockHeader& header, int64_t& gap,
+                       int64_t& dropped) {
   if (!ring_.peek(&header, sizeof header)) return false;
   const size_t bytes = size_t(header.frames) * header.width * sizeof(float);
   if (ring_.readable() < sizeof header + bytes) return false;
@@ -15,6 +16,8 @@ bool BlockReader::next(std::vector<float>& samples, BlockHeader& header, int64_t
   }
   gap = header.first_frame > expected_ ? header.first_frame - expected_ : 0;
   expected_ = header.first_frame + header.frames;
+  dropped = header.dropped - dropped_;
+  dropped_ = header.dropped;
   return true;
 }
 

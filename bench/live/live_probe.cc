@@ -4,13 +4,17 @@
 // latency benchmark and the live tests run against tesk-beat --jack.
 //
 //   live_probe (--audio FILE | --click BPM) --seconds S --play-to PORT
-//              [--midi-from PORT] [--lead S] [--tail S]
+//              [--midi-from PORT] [--lead S] [--tail S] [--interrupt PID]
 //
+// With --interrupt, PID gets SIGINT once the audio has played, and the
+// MIDI is recorded until a MIDI Stop comes (or the tail, 0.5 s by
+// default, has passed).
 // Prints "rate R", "start F" (the frame of the audio's first sample),
 // "click F" per click onset, and "midi F HEX..." per MIDI event received.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <sndfile.h>
+#include <signal.h>
 #include <soxr.h>
 
 #include <atomic>
@@ -41,6 +45,7 @@ struct Probe {
   size_t played = 0;
   std::vector<Received> received;  // sized before activation
   std::atomic<size_t> received_count{0};
+  std::atomic<bool> stopped{false};  // a MIDI Stop came
 };
 
 int process(jack_nframes_t frames, void* arg) {
@@ -63,6 +68,7 @@ int process(jack_nframes_t frames, void* arg) {
       if (at >= p->received.size()) break;
       Received r{now + e.time, uint8_t(e.size < 3 ? e.size : 3), {0, 0, 0}};
       std::memcpy(r.bytes, e.buffer, r.size);
+      if (e.size == 1 && e.buffer[0] == 0xFC) p->stopped.store(true);
       p->received[at] = r;
       p->received_count.store(at + 1);
     }
@@ -100,6 +106,7 @@ std::vector<float> readMono(const char* path, int rate) {
 int main(int argc, char** argv) {
   std::string audio_path, play_to, midi_from;
   double bpm = 0, seconds = 10, lead = 0.5, tail = 0.5;
+  pid_t interrupt = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string k = argv[i], v = argv[i + 1];
     if (k == "--audio") audio_path = v;
@@ -109,6 +116,7 @@ int main(int argc, char** argv) {
     else if (k == "--midi-from") midi_from = v;
     else if (k == "--lead") lead = std::atof(v.c_str());
     else if (k == "--tail") tail = std::atof(v.c_str());
+    else if (k == "--interrupt") interrupt = pid_t(std::atol(v.c_str()));
     else {
       std::fprintf(stderr, "live_probe: unknown option %s\n", k.c_str());
       return 2;
@@ -156,7 +164,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   p.playing.store(true);
-  std::this_thread::sleep_for(std::chrono::duration<double>(double(p.audio.size()) / rate + tail));
+  std::this_thread::sleep_for(std::chrono::duration<double>(double(p.audio.size()) / rate));
+  if (interrupt > 0) ::kill(interrupt, SIGINT);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(tail);
+  while (std::chrono::steady_clock::now() < until && !(interrupt > 0 && p.stopped.load()))
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   jack_deactivate(p.client);
   jack_client_close(p.client);
 
