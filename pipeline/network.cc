@@ -33,8 +33,11 @@ std::vector<float> vectorOf(const ObjectRef& ref) {
 
 }  // namespace
 
-BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer)
-    : nodes_(std::make_unique<Nodes>()), framer_(framer), vectors_(s.vectors) {
+BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer, int64_t first_frame)
+    : nodes_(std::make_unique<Nodes>()),
+      framer_(framer),
+      first_frame_(first_frame),
+      vectors_(s.vectors) {
   try {
     const bool bar_pointer = s.tracker == TrackerKind::kBarPointer;
     const std::string type = bar_pointer ? "BarPointerTracker" : "BeatTracker";
@@ -53,7 +56,7 @@ BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer)
       params.add("COMPRESSION", ObjectRef(NetCType<float>::alloc(float(s.compress))));
     }
 
-    nodes_->source = new AudioSourceNode("source", framer);
+    nodes_->source = new AudioSourceNode("source", framer, first_frame);
     // The bar-pointer node compresses its own filterbank bands.
     nodes_->stft = new StftNode("spectrum", s.window, bar_pointer ? 0.0 : s.compress);
     nodes_->tracker = factory->Create("tracker", params);
@@ -78,7 +81,7 @@ BeatNetwork::~BeatNetwork() = default;
 
 bool BeatNetwork::step(FrameResult& r) {
   if (!framer_.next()) return false;
-  const int k = int(framer_.frameIndex());
+  const int k = int(framer_.frameIndex() - first_frame_);
   try {
     TESK::Node& t = *nodes_->tracker;
     r.beat = TESK::dereference_cast<bool>(t.getOutput(nodes_->beat_id, k));

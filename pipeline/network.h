@@ -24,8 +24,9 @@ struct FrameResult {
 
 class BeatNetwork {
  public:
-  // Builds and initializes the network; throws NodeError.
-  BeatNetwork(const TrackerSettings& settings, Framer& framer);
+  // Builds and initializes the network, whose frame 0 is the framer's
+  // frame `first_frame`; throws NodeError.
+  BeatNetwork(const TrackerSettings& settings, Framer& framer, int64_t first_frame = 0);
   ~BeatNetwork();
   BeatNetwork(const BeatNetwork&) = delete;
   BeatNetwork& operator=(const BeatNetwork&) = delete;
@@ -38,6 +39,7 @@ class BeatNetwork {
   struct Nodes;
   std::unique_ptr<Nodes> nodes_;
   Framer& framer_;
+  int64_t first_frame_;
   bool vectors_;
 };
 

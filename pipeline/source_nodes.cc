@@ -12,13 +12,14 @@ using TESK::Matrix;
 using TESK::ObjectRef;
 using TESK::RCPtr;
 
-AudioSourceNode::AudioSourceNode(const std::string& name, const Framer& framer)
-    : BufferedNode(name, TESK::ParameterSet()), framer_(framer) {
+AudioSourceNode::AudioSourceNode(const std::string& name, const Framer& framer,
+                                 int64_t first_frame)
+    : BufferedNode(name, TESK::ParameterSet()), framer_(framer), first_frame_(first_frame) {
   audio_id_ = addOutput("AUDIO");
 }
 
 void AudioSourceNode::calculate(int, int count, TESK::Buffer&) {
-  if (count != framer_.frameIndex())
+  if (count != framer_.frameIndex() - first_frame_)
     throw new TESK::NodeException(this, "audio frame " + std::to_string(count) +
                                             " is not the current frame", __FILE__, __LINE__);
   const int window = framer_.window();

@@ -15,7 +15,8 @@ namespace tesk_pipeline {
 
 class AudioSourceNode : public TESK::BufferedNode {
  public:
-  AudioSourceNode(const std::string& name, const Framer& framer);
+  // The node's frame 0 is the framer's frame `first_frame`.
+  AudioSourceNode(const std::string& name, const Framer& framer, int64_t first_frame = 0);
 
  protected:
   // Frame `count` must be the framer's current frame: the runner moves the
@@ -24,6 +25,7 @@ class AudioSourceNode : public TESK::BufferedNode {
 
  private:
   const Framer& framer_;
+  int64_t first_frame_;
   int audio_id_;
 };
 

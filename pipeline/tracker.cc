@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,7 @@ struct Tracker::State {
   std::optional<Resampler> resampler;
   std::optional<bar_pointer::ViterbiDecoder> decoder;
   std::unique_ptr<BeatNetwork> network;
+  int64_t network_start = 0;  // the frame that is the node's frame 0
   std::vector<float> resampled;
   std::vector<float> onsets;  // with frame_onsets, not yet taken
   int64_t frames = 0;
@@ -75,7 +77,15 @@ void Tracker::State::takeDecoded(std::vector<Beat>& beats) {
 void Tracker::State::run(std::vector<Beat>& beats) {
   const double rate = settings.sample_rate;
   FrameResult r;
-  while (frameReady() && network->step(r)) {
+  const int64_t limit = options.node_frame_limit > 0 ? options.node_frame_limit
+                                                     : int64_t(std::numeric_limits<int>::max());
+  while (frameReady()) {
+    if (frames - network_start >= limit) {
+      network.reset();  // one node at a time
+      network = std::make_unique<BeatNetwork>(settings, framer, frames);
+      network_start = frames;
+    }
+    if (!network->step(r)) break;
     ++frames;
     // Frame k's new samples follow the previous frame's window.
     const int64_t k = framer.frameIndex();

@@ -15,8 +15,8 @@ fi
 packages=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libsndfile1-dev libfftw3-dev libsoxr-dev
-  jackd2 libjack-jackd2-dev liblo-dev liblo-tools
+  libsndfile1-dev libfftw3-dev libsoxr-dev liblo-dev
+  jackd2 libjack-jackd2-dev liblo-tools
   sox
   python3-dev python3-numpy python3-pybind11 python3-pytest python3-mir-eval
   vamp-plugin-sdk vamp-examples

@@ -15,6 +15,7 @@
 #include "jack_input.h"
 #include "live_worker.h"
 #include "messages.h"
+#include "osc_sender.h"
 #include "tesk-music/pipeline/settings.h"
 #include "work_dir.h"
 #include "writers.h"
@@ -34,6 +35,9 @@ tesk_live::JackConfig jackConfig(const Options& o) {
   c.notes.velocity = o.midi_velocity.value_or(c.notes.velocity);
   return c;
 }
+
+// Set-up failed before the client was opened; the error is in the summary.
+struct Abandoned {};
 
 std::string seconds(int64_t frames, int rate) {
   char text[64];
@@ -73,7 +77,16 @@ int runLive(const Options& o, int data_fd) {
 
   std::unique_ptr<tesk_live::JackInput> input;
   std::unique_ptr<tesk_live::LiveWorker> worker;
+  std::vector<std::unique_ptr<OscSender>> osc;
+  bool osc_failed = false;
   try {
+    for (const std::string& url : o.osc_urls) osc.push_back(std::make_unique<OscSender>(url));
+  } catch (const std::runtime_error& e) {
+    summary.error = e.what();
+    status = kExitSetup;
+  }
+  try {
+    if (!summary.error.empty()) throw Abandoned();
     input = std::make_unique<tesk_live::JackInput>(jackConfig(o));
     const int rate = input->sampleRate();
     const std::string label = input->clientName();
@@ -86,6 +99,13 @@ int runLive(const Options& o, int data_fd) {
       if (o.reliable_only && !b.reliable) return;
       writer->beat(b);
       ++summary.reported;
+      // A receiver that cannot be reached is said once and dropped.
+      for (auto& sender : osc) {
+        if (!sender || sender->send(b)) continue;
+        osc_failed = true;
+        complain(label + ": " + sender->error() + "; no more beats are sent there");
+        sender.reset();
+      }
     };
     auto on_drop = [&, rate](int64_t frames, int64_t total) {
       complain(label + ": dropped " + seconds(frames, rate) +
@@ -140,6 +160,7 @@ int runLive(const Options& o, int data_fd) {
                     wall);
       complain(label + ": " + line);
     }
+  } catch (const Abandoned&) {
   } catch (const tesk_live::JackError& e) {
     summary.error = e.what();
     status = kExitInputFailed;
@@ -158,6 +179,7 @@ int runLive(const Options& o, int data_fd) {
   removeTree(work_dir);
 
   if (!summary.error.empty()) complain(summary.error);
+  if (osc_failed) status = worseStatus(status, kExitSetup);
   summary.median_tempo = medianReliableTempo(tempi);
   if (!begun) writer->begin(info);
   writer->end(summary);

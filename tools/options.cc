@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "bar_pointer/StateSpace.h"
+#include "osc_sender.h"
 
 namespace tesk_beat {
 
@@ -224,6 +225,11 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "--no-silence-gate") { flag(); o.silence_gate = 0.0; }
     else if (name == "--raw") o.raw = parseRawFormat(value());
     else if (name == "--clicks") o.clicks_path = value();
+    else if (name == "--osc") {
+      o.osc_urls.push_back(value());
+      if (const std::string problem = oscUrlProblem(o.osc_urls.back()); !problem.empty())
+        throw UsageError("--osc: " + problem);
+    }
     else if (name == "--log-dir") o.log_dir = value();
     else if (name == "-o" || name == "--output-dir") o.output_dir = value();
     else if (name == "--plugin") o.plugin_path = value();
@@ -318,6 +324,12 @@ std::string helpText(const std::string& program) {
     << "                           extension chooses the container (.wav, .flac, ...), the\n"
     << "                           input's sample format is kept; never an input (with\n"
     << "                           --offline, an input file only: it is read a second time)\n"
+    << "  --osc URL                also send each beat, as it is announced, to an OSC\n"
+    << "                           receiver: osc.udp://HOST:PORT, osc.tcp://HOST:PORT or\n"
+    << "                           osc.unix:///PATH; the message " << kOscBeatPath << " carries the\n"
+    << "                           beat time in seconds (double), tempo in BPM (float),\n"
+    << "                           confidence (float) and reliable (int 0/1); may be given\n"
+    << "                           more than once; --reliable-only applies\n"
     << "  -o, --output-dir DIR     one result file per input (NAME.beats/.csv/.json); inputs\n"
     << "                           of the same NAME keep their paths (sub/a.wav.csv)\n"
     << "\n"

@@ -38,6 +38,7 @@ struct Options : tesk_pipeline::Settings {
 
   std::optional<RawFormat> raw;
   std::string clicks_path;
+  std::vector<std::string> osc_urls;  // each beat is also sent there as it is announced
   std::string log_dir;
   std::string output_dir;
   int jobs = 1;

@@ -15,6 +15,7 @@
 #include "input_settings.h"
 #include "interruption.h"
 #include "messages.h"
+#include "osc_sender.h"
 #include "progress.h"
 #include "tesk-music/pipeline/tracker.h"
 #include "writers.h"
@@ -42,6 +43,8 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
 
   std::unique_ptr<AudioInput> input;
   std::unique_ptr<ClickWriter> clicks;
+  std::vector<std::unique_ptr<OscSender>> osc;
+  bool osc_failed = false;
   try {
     input = std::make_unique<AudioInput>(job.path, o.raw ? &*o.raw : nullptr, job.label);
     info.sample_rate = input->sampleRate();
@@ -70,6 +73,11 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
                                              job.clicks_name, input->format());
     }
     tesk_pipeline::Tracker tracker(o, input->sampleRate(), input->channels());
+    try {
+      for (const std::string& url : o.osc_urls) osc.push_back(std::make_unique<OscSender>(url));
+    } catch (const std::runtime_error& e) {
+      throw OutputError(e.what());
+    }
     if (job.progress) {
       job.progress->rate = input->sampleRate();
       job.progress->total = input->announcedFrames();
@@ -90,6 +98,14 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
         if (o.reliable_only && !b.reliable) continue;
         writer->beat(b);
         ++summary.reported;
+        // A receiver that cannot be reached is said once and dropped;
+        // tracking goes on.
+        for (auto& sender : osc) {
+          if (!sender || sender->send(b)) continue;
+          osc_failed = true;
+          complain(job.label + ": " + sender->error() + "; no more beats are sent there");
+          sender.reset();
+        }
       }
     };
 
@@ -173,6 +189,7 @@ int trackInput(const InputJob& job, const Options& o, std::FILE* out, bool label
     begun = true;
   }
   if (begun) writer->end(summary);
+  if (osc_failed && !interruption()) status = worseStatus(status, kExitSetup);
   if (writer->error() && !interruption()) {
     complain(job.output_name + ": " + std::strerror(writer->error()));
     status = worseStatus(status, kExitSetup);

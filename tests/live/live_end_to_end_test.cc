@@ -2,6 +2,7 @@
 // played into it by live_probe, which records the MIDI it sends back.
 #include <gtest/gtest.h>
 #include <jack/jack.h>
+#include <lo/lo.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -73,6 +75,21 @@ std::string slurp(const std::string& path) {
   return s.str();
 }
 
+// Beats received by an OSC server on the loopback (times in seconds).
+struct OscBeats {
+  std::mutex mutex;
+  std::vector<double> times;
+};
+
+int onOscBeat(const char*, const char* types, lo_arg** argv, int argc, lo_message, void* data) {
+  auto* beats = static_cast<OscBeats*>(data);
+  if (argc >= 1 && types[0] == 'd') {
+    std::lock_guard<std::mutex> lock(beats->mutex);
+    beats->times.push_back(argv[0]->d);
+  }
+  return 0;
+}
+
 int64_t nearestDistance(const std::vector<int64_t>& frames, int64_t to) {
   int64_t best = INT64_MAX;
   for (int64_t f : frames) best = std::min<int64_t>(best, std::llabs(f - to));
@@ -82,15 +99,23 @@ int64_t nearestDistance(const std::vector<int64_t>& frames, int64_t to) {
 }  // namespace
 
 // The example's known beats come out as MIDI notes at their frames, as the
-// beat lines on standard output, and with a MIDI clock started, ticking and
-// stopped; SIGINT ends the run with status 0 and a complete block.
-TEST(LiveMode, ExampleBeatsAsMidiNotesClockAndLines) {
+// beat lines on standard output and as OSC messages, with a MIDI clock
+// started, ticking and stopped; SIGINT ends the run with status 0 and a
+// complete block.
+TEST(LiveMode, ExampleBeatsAsMidiNotesClockLinesAndOsc) {
   char dir_template[] = "/tmp/tesk-live-e2e-XXXXXX";
   ASSERT_NE(::mkdtemp(dir_template), nullptr);
   const std::string dir = dir_template;
+  OscBeats osc_beats;
+  lo_server_thread osc = lo_server_thread_new_with_proto(nullptr, LO_UDP, nullptr);
+  ASSERT_NE(osc, nullptr);
+  lo_server_thread_add_method(osc, "/tesk/beat", nullptr, onOscBeat, &osc_beats);
+  lo_server_thread_start(osc);
+  const std::string osc_url =
+      "osc.udp://127.0.0.1:" + std::to_string(lo_server_thread_get_port(osc));
   const std::string client = "live-e2e-" + std::to_string(::getpid());
   const pid_t beat = spawn({TESK_BEAT, "--jack", client, "--midi-out", "--midi-clock", "--format",
-                            "csv", "--plugin", TESK_PLUGIN},
+                            "csv", "--osc", osc_url, "--plugin", TESK_PLUGIN},
                            dir + "/beats.csv", dir + "/beat.err");
   ASSERT_TRUE(portAppears(client + ":midi_out", 10)) << slurp(dir + "/beat.err");
 
@@ -165,6 +190,11 @@ TEST(LiveMode, ExampleBeatsAsMidiNotesClockAndLines) {
   EXPECT_LE(lines, int(notes.size()) + 2) << csv;
   EXPECT_NE(csv.find("# beats reported: " + std::to_string(lines)), std::string::npos) << csv;
   EXPECT_EQ(csv.find("# interrupted"), std::string::npos) << "a signal is live mode's normal end";
+  // Every reported beat also went out over OSC (UDP on the loopback).
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  lo_server_thread_stop(osc);
+  lo_server_thread_free(osc);
+  EXPECT_EQ(int(osc_beats.times.size()), lines);
   std::system(("rm -rf " + dir).c_str());
 }
 

@@ -106,6 +106,34 @@ TEST(Tracker, BlocksOfAnySizeGiveTheSameBeats) {
   }
 }
 
+// A stream longer than the node can number its frames goes on through a
+// fresh node: frames keep counting, beat times stay on the stream's clock,
+// and a few seconds after each change the beats are those of one node
+// throughout.
+TEST(Tracker, StreamOutlivesTheNodesFrameNumbers) {
+  const tesk_beat_test::Piece piece = tesk_beat_test::makeGroove(120.0, 33.0, 44100, 1, 11);
+  Settings s;
+  const Tracked one = track(s, piece, 4096);
+  s.node_frame_limit = 800;  // a fresh node every 8 s
+  const Tracked relay = track(s, piece, 4096);
+  ASSERT_GT(relay.beats.size(), 40u);
+  for (size_t i = 1; i < relay.beats.size(); ++i)
+    EXPECT_GT(relay.beats[i].time, relay.beats[i - 1].time) << i;
+  for (double start : {8.0, 16.0, 24.0}) {
+    SCOPED_TRACE("node started at " + std::to_string(start) + " s");
+    auto after = [&](const std::vector<Beat>& beats) {
+      std::vector<double> t;
+      for (const Beat& b : beats)
+        if (b.time > start + 4.0 && b.time < start + 8.0 && b.reliable) t.push_back(b.time);
+      return t;
+    };
+    const std::vector<double> expected = after(one.beats), got = after(relay.beats);
+    ASSERT_GE(expected.size(), 6u);
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], expected[i], 0.02) << i;
+  }
+}
+
 // What the command line refuses, the pipeline refuses with the same words.
 TEST(Tracker, RefusesSettingsAsTheCommandLineDoes) {
   const std::vector<std::vector<const char*>> cases = {

@@ -150,6 +150,11 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
             std::string::npos);
   EXPECT_NE(usageMessage({"a", "--advance"}).find("missing value"), std::string::npos);
   EXPECT_NE(usageMessage({"--format", "xml", "a"}).find("xml"), std::string::npos);
+  EXPECT_NE(usageMessage({"--osc", "udp://127.0.0.1:9000", "a"}).find("not an OSC URL"),
+            std::string::npos);
+  EXPECT_NE(usageMessage({"--osc", "osc.udp://127.0.0.1:70000", "a"}).find("1 to 65535"),
+            std::string::npos);
+  EXPECT_EQ(usageMessage({"--osc", "osc.udp://[::1]:9000", "--osc=osc.unix:///tmp/s", "a"}), "");
   EXPECT_NE(usageMessage({"--min-bpm", "150", "--max-bpm", "100", "a"}).find("--max-bpm"),
             std::string::npos);
   EXPECT_NE(usageMessage({"--window", "256", "--advance", "512", "a"}).find("--advance"),

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include <lo/lo.h>
+
 #include "music_synth.h"
 #include "tool_process.h"
 
@@ -895,4 +897,52 @@ TEST(EndToEnd, TerminatedStreamCleansUp) {
       EXPECT_EQ(r.out.substr(r.out.size() - 14), "# interrupted\n") << what << r.out;
     }
   }
+}
+
+// Every beat written is also sent to the OSC receiver, with the same time,
+// tempo and reliability; a receiver that refuses the connection is said
+// once, the beats still reach standard output, and the run ends with the
+// output-error status.
+TEST(EndToEnd, OscReceiverGetsTheBeatsWritten) {
+  Env e;
+  writePiece(e.work.file("a.wav"), makeGroove(120.0, 12.0, 44100, 1, 5),
+             SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  struct Received {
+    double time;
+    float tempo, confidence;
+    int reliable;
+  };
+  std::vector<Received> received;
+  lo_server server = lo_server_new_with_proto(nullptr, LO_UDP, nullptr);
+  ASSERT_NE(server, nullptr);
+  lo_server_add_method(
+      server, "/tesk/beat", "dffi",
+      [](const char*, const char*, lo_arg** argv, int, lo_message, void* data) {
+        static_cast<std::vector<Received>*>(data)->push_back(
+            {argv[0]->d, argv[1]->f, argv[2]->f, argv[3]->i});
+        return 0;
+      },
+      &received);
+  const std::string url = "osc.udp://127.0.0.1:" + std::to_string(lo_server_get_port(server));
+  ToolResult r = e.run({"--format", "csv", "--osc", url, "a.wav"});
+  // The datagrams are already queued on the socket: bounded draining.
+  while (lo_server_recv_noblock(server, 200) > 0) {
+  }
+  lo_server_free(server);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<CsvBeat> written = csvBeats(r);
+  ASSERT_GT(written.size(), 15u);
+  ASSERT_EQ(received.size(), written.size());
+  for (size_t i = 0; i < written.size(); ++i) {
+    EXPECT_NEAR(received[i].time, written[i].time, 1e-4) << i;
+    EXPECT_EQ(received[i].reliable != 0, written[i].reliable) << i;
+    EXPECT_NEAR(received[i].tempo, written[i].tempo, 0.01) << i;
+  }
+
+  // Port 1 on loopback: nothing listens, the connection is refused.
+  ToolResult refused = e.run({"--osc", "osc.tcp://127.0.0.1:1", "a.wav"});
+  EXPECT_EQ(refused.status, 4);
+  EXPECT_EQ(lineCount(refused.out), int(written.size()));
+  EXPECT_EQ(lineCount(refused.err), 1) << refused.err;
+  EXPECT_NE(refused.err.find("osc.tcp://127.0.0.1:1"), std::string::npos) << refused.err;
 }

@@ -3,6 +3,7 @@
 // frame settings they come to at a given analysis rate.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -81,6 +82,12 @@ struct Settings {
   // Keep each analysis frame's onset strength for Tracker::takeOnsets()
   // (not a tool option: for front ends that show it).
   bool frame_onsets = false;
+
+  // The node numbers its frames with an int, so after this many frames
+  // (0 = the most it can number, INT_MAX: 248 days at a 10 ms advance) the
+  // stream goes on through a fresh node, which finds the beat again within
+  // seconds. Smaller values exist for tests.
+  int64_t node_frame_limit = 0;
 
   // The plug-in to load; empty = next to this library or the program.
   std::string plugin_path;

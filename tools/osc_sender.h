@@ -1,0 +1,41 @@
+// Sends each announced beat to an OSC receiver (liblo): the message
+// "/tesk/beat" with the beat's time in seconds since the start of the
+// input (double), its tempo in BPM (float), its confidence (float) and
+// whether it is reliable (int 0 or 1).
+#pragma once
+
+#include <string>
+
+#include "tesk-music/pipeline/tracker.h"
+
+namespace tesk_beat {
+
+inline constexpr const char* kOscBeatPath = "/tesk/beat";
+
+// Why `url` is not an OSC address tesk-beat can send to, or "":
+// osc.udp://HOST:PORT, osc.tcp://HOST:PORT or osc.unix:///PATH.
+std::string oscUrlProblem(const std::string& url);
+
+class OscSender {
+ public:
+  // Resolves the host now, so that a misspelt one is said before tracking
+  // starts. Throws std::runtime_error naming the URL.
+  explicit OscSender(const std::string& url);
+  ~OscSender();
+  OscSender(const OscSender&) = delete;
+  OscSender& operator=(const OscSender&) = delete;
+
+  // False when the message could not be sent (a TCP receiver gone, an
+  // unreachable network); error() says why. UDP cannot tell whether anyone
+  // listens, so sending to a closed port succeeds.
+  bool send(const tesk_pipeline::Beat& beat);
+  const std::string& error() const { return error_; }
+  const std::string& url() const { return url_; }
+
+ private:
+  std::string url_;
+  void* address_ = nullptr;  // liblo's lo_address
+  std::string error_;
+};
+
+}  // namespace tesk_beat
