@@ -16,6 +16,7 @@ packages=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libfftw3-dev libsoxr-dev liblo-dev
+  jackd2 libjack-jackd2-dev liblo-tools
   sox
   python3-dev python3-numpy python3-pybind11 python3-pytest python3-mir-eval
   espeak-ng python3-scipy  # bench/tool/speech_mix_eval.py

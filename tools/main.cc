@@ -9,6 +9,7 @@
 
 #include "exit_status.h"
 #include "jobs.h"
+#include "live_run.h"
 #include "options.h"
 #include "reference_input.h"
 #include "tesk-music/pipeline/plugin.h"
@@ -71,6 +72,8 @@ int main(int argc, char** argv) {
     return ::write(data_fd, text.data(), text.size()) == ssize_t(text.size()) ? kExitOk
                                                                               : kExitSetup;
   }
+  // Live, the reference is what a JACK port hears.
+  if (o.jack) return runLive(o, data_fd);
   // Read once: every worker inherits it, and a file it cannot use is
   // refused before any input is tracked.
   ReferenceAudio reference;

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -25,6 +26,52 @@ using tesk_pipeline::kWindowRange;
 using tesk_pipeline::Range;
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+// Live mode reads no input: the one positional argument is the client's
+// name. The options of files and of JACK exclude each other.
+void checkLiveOptions(Options& o, bool jobs_given) {
+  if (!o.jack) {
+    const char* live_only = !o.connect.empty() ? "--connect"
+                            : o.jack_ports     ? "--jack-ports"
+                            : o.midi_out       ? "--midi-out"
+                            : o.midi_clock     ? "--midi-clock"
+                                               : nullptr;
+    if (live_only)
+      throw UsageError(std::string(live_only) + " needs --jack (MIDI and port connections are "
+                       "live mode's)");
+  } else {
+    if (o.inputs.size() > 1 || (o.inputs.size() == 1 && o.jack_name != "tesk-beat"))
+      throw UsageError("--jack takes no INPUT, only one client name (--jack NAME or --jack=NAME)");
+    if (o.inputs.size() == 1) {
+      if (o.inputs[0] == "-") throw UsageError("--jack reads no standard input ('-')");
+      o.jack_name = o.inputs[0];
+      o.inputs.clear();
+    }
+    const char* file_only = o.raw                  ? "--raw"
+                            : !o.clicks_path.empty() ? "--clicks"
+                            : !o.output_dir.empty()  ? "--output-dir"
+                            : !o.log_dir.empty()     ? "--log-dir"
+                            : jobs_given             ? "--jobs"
+                            : o.offline              ? "--offline"
+                                                     : nullptr;
+    if (file_only)
+      throw UsageError(std::string(file_only) + " cannot be used with --jack (live mode tracks "
+                       "one stream as it comes and writes to standard output)");
+    const int ports = o.jack_ports ? o.jack_ports : std::max<int>(1, int(o.connect.size()));
+    if (int(o.connect.size()) > ports)
+      throw UsageError("--connect given " + std::to_string(o.connect.size()) + " times for " +
+                       std::to_string(ports) + " input port" + (ports == 1 ? "" : "s") +
+                       " (--jack-ports)");
+    if (ports > 2) throw UsageError("--connect: at most two input ports (a stereo pair)");
+    o.jack_ports = ports;
+  }
+  const char* note_option = o.midi_note       ? "--midi-note"
+                            : o.midi_channel  ? "--midi-channel"
+                            : o.midi_velocity ? "--midi-velocity"
+                                              : nullptr;
+  if (note_option && !o.midi_out)
+    throw UsageError(std::string(note_option) + " needs --midi-out (it sets the beat notes)");
+}
 
 }  // namespace
 
@@ -102,6 +149,7 @@ RawFormat parseRawFormat(const std::string& text) {
 
 Options parseOptions(int argc, const char* const* argv) {
   Options o;
+  bool jobs_given = false;
   bool only_inputs = false;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
@@ -193,15 +241,35 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "--plugin") o.plugin_path = value();
     else if (name == "-j" || name == "--jobs") o.jobs = int(parseInteger(value(), name, 1, 256));
     else if (name == "--no-progress") { flag(); o.progress = false; }
+    else if (name == "--jack") {
+      o.jack = true;
+      if (inline_value) o.jack_name = *inline_value;
+    }
+    else if (name == "--connect") o.connect.push_back(value());
+    else if (name == "--jack-ports") o.jack_ports = int(parseInteger(value(), name, 1, 2));
+    else if (name == "--midi-out") { flag(); o.midi_out = true; }
+    else if (name == "--midi-clock") { flag(); o.midi_clock = true; }
+    else if (name == "--midi-note") o.midi_note = int(parseInteger(value(), name, 0, 127));
+    else if (name == "--midi-channel") o.midi_channel = int(parseInteger(value(), name, 1, 16));
+    else if (name == "--midi-velocity") {
+      const std::string v = value();
+      o.midi_velocity = v == "confidence" ? 0 : int(parseInteger(v, name, 1, 127));
+    }
     else throw UsageError(quoted(arg) + ": unknown option (see --help)");
 
     if ((name == "--clicks" || name == "--log-dir" || name == "--output-dir" || name == "-o" ||
          name == "--plugin" || name == "--reference") && (inline_value ? inline_value->empty() : args[i].empty()))
       throw UsageError(name + ": empty path");
+    if ((name == "--connect" || name == "--jack") && inline_value && inline_value->empty())
+      throw UsageError(name + ": empty name");
+    if (name == "--connect" && !inline_value && args[i].empty())
+      throw UsageError(name + ": empty name");
+    if (name == "--jobs" || name == "-j") jobs_given = true;
   }
 
   if (o.show_help || o.show_version) return o;
-  if (o.inputs.empty()) throw UsageError("no input file given (see --help)");
+  checkLiveOptions(o, jobs_given);
+  if (o.inputs.empty() && !o.jack) throw UsageError("no input file given (see --help)");
   // The tracking options are checked as the pipeline checks them.
   if (const std::string problem = tesk_pipeline::valueProblem(o); !problem.empty())
     throw UsageError(problem);
@@ -333,6 +401,34 @@ std::string helpText(const std::string& program) {
     << "                           a few seconds to converge and leaves some -13 to -18 dB\n"
     << "                           of the reference. Read once, before the inputs\n"
     << "\n"
+    << "Live (a JACK client instead of INPUT; stopped by SIGINT or SIGTERM, exit 0):\n"
+    << "  --jack [NAME]            track what the JACK client NAME hears (default\n"
+    << "                           \"" << d.jack_name << "\"; --jack NAME or --jack=NAME) on its input ports\n"
+    << "                           in_1 (and in_2), at the server's rate; beats go to\n"
+    << "                           standard output as for files (not with --raw, --clicks,\n"
+    << "                           -o, --log-dir, --jobs or --offline)\n"
+    << "  --connect PORT           connect the output port PORT (e.g. system:capture_1) to\n"
+    << "                           the next input port; given twice, a stereo pair\n"
+    << "  --jack-ports N           input ports, 1 or 2 (default: one per --connect, at\n"
+    << "                           least 1)\n"
+    << "  --reference PORT         live, the known signal comes from the JACK port PORT\n"
+    << "                           (e.g. the player's output), connected to the input\n"
+    << "                           port \"reference\" and cancelled as from a file\n"
+    << "  --midi-out               a MIDI note per beat on the port midi_out, at the beat's\n"
+    << "                           predicted frame (a beat already passed at the start of\n"
+    << "                           the next period), note-off 50 ms later\n"
+    << "  --midi-note N            the note, 0 to 127 (default 37, side stick)\n"
+    << "  --midi-channel N         its channel, 1 to 16 (default 10, drums)\n"
+    << "  --midi-velocity N|confidence  1 to 127, or from the beat's confidence\n"
+    << "                           (1 + 126 * confidence) (default 100)\n"
+    << "  --midi-clock             MIDI beat clock on midi_out (24 ticks per beat, Start at\n"
+    << "                           the first reliable beat, Stop at the end): its tempo\n"
+    << "                           follows the tracked tempo, its phase each reliable beat,\n"
+    << "                           every tick interval within 3 % of the tempo's\n"
+    << "  --offset also moves the MIDI events: it compensates a known latency.\n"
+    << "  Periods the tracker cannot take in time are dropped (the callback never waits),\n"
+    << "  said on standard error and tracked as silence, so beats keep JACK's timeline.\n"
+    << "\n"
     << "Running:\n"
     << "  -j, --jobs N             inputs processed in parallel processes, 1 to 256\n"
     << "                           (default " << d.jobs << ")\n"
@@ -347,7 +443,8 @@ std::string helpText(const std::string& program) {
     << "                           (tracker, rate, window, advance, intervals, threshold,\n"
     << "                           compression, announce-ahead, the reference cancelled\n"
     << "                           and how its length compares), then the library's\n"
-    << "                           console lines\n"
+    << "                           console lines; live, at the end the worker's CPU time\n"
+    << "                           as a share of one core\n"
     << "  --no-progress            no progress bar (one for the whole run, shown only when\n"
     << "                           standard error is a terminal that standard output is not)\n"
     << "  -V, --version            print the module version recorded by the plug-in\n"
@@ -376,7 +473,8 @@ std::string helpText(const std::string& program) {
     << "Exit status: 0 all inputs tracked; 1 an input failed (missing, unreadable, not\n"
     << "audio, empty, NaN or infinite samples, unusable rate or settings), or the\n"
     << "--reference file did (then no input is tracked); 2 usage error;\n"
-    << "3 an input was truncated (beats up to its end were reported); 4 the plug-in is\n"
+    << "3 an input was truncated (beats up to its end were reported; live: the JACK\n"
+    << "server shut down or changed its rate); 4 the plug-in is\n"
     << "unusable, or an output cannot be written (full disk, I/O error); 128 + signal\n"
     << "when interrupted (130 for SIGINT): plain and csv output then end with\n"
     << "\"# interrupted\", JSON with \"error\": \"interrupted\" in the unfinished input.\n"

@@ -48,6 +48,17 @@ struct Options : tesk_pipeline::Settings {
   bool verbose = false;
   bool progress = true;  // only ever shown on a terminal that has no beat lines
 
+  // Live mode: a JACK client (named jack_name) instead of inputs.
+  bool jack = false;
+  std::string jack_name = "tesk-beat";
+  std::vector<std::string> connect;  // output ports connected to in_1, in_2
+  int jack_ports = 0;                // input ports; 0 = one per --connect, at least 1
+  bool midi_out = false;             // a note per beat on the "midi_out" port
+  bool midi_clock = false;           // MIDI beat clock on the "midi_out" port
+  std::optional<int> midi_note;      // unset: 37
+  std::optional<int> midi_channel;   // unset: 10
+  std::optional<int> midi_velocity;  // 0 = the beat's confidence; unset: 100
+
   bool show_help = false;
   bool show_version = false;
 };

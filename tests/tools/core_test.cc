@@ -117,6 +117,26 @@ TEST(Options, DefaultsAndValues) {
 
   EXPECT_EQ(parse({"--no-compress", "a"}).compress, 0.0);
   EXPECT_TRUE(parse({"--help"}).show_help);  // no input needed
+
+  // Live mode: no input; the one positional argument names the client, and
+  // the input ports are as many as the ports connected to them.
+  o = parse({"--jack"});
+  EXPECT_TRUE(o.jack && o.inputs.empty());
+  EXPECT_EQ(o.jack_name, "tesk-beat");
+  EXPECT_EQ(o.jack_ports, 1);
+  EXPECT_FALSE(o.midi_out || o.midi_clock || o.midi_note || o.midi_velocity);
+  o = parse({"--jack", "beats", "--connect", "system:capture_1", "--connect=system:capture_2",
+             "--midi-out", "--midi-clock", "--midi-note", "60", "--midi-channel", "1",
+             "--midi-velocity", "confidence"});
+  EXPECT_EQ(o.jack_name, "beats");
+  EXPECT_EQ(o.connect, (std::vector<std::string>{"system:capture_1", "system:capture_2"}));
+  EXPECT_EQ(o.jack_ports, 2);
+  EXPECT_TRUE(o.midi_out && o.midi_clock);
+  EXPECT_EQ(o.midi_note, 60);
+  EXPECT_EQ(o.midi_channel, 1);
+  EXPECT_EQ(o.midi_velocity, 0) << "0 = from the confidence";
+  EXPECT_EQ(parse({"--jack=b", "--jack-ports", "2", "--midi-out", "--midi-velocity", "90"}).jack_ports, 2);
+  EXPECT_EQ(parse({"--jack=b", "--midi-out", "--midi-velocity", "90"}).midi_velocity, 90);
 }
 
 TEST(Options, RejectsWithAMessageNamingTheOption) {
@@ -191,6 +211,32 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
                 .find("--max-bpm 160 (the stpm tracker's default)"),
             std::string::npos);
   EXPECT_EQ(usageMessage({"--min-bpm", "170", "a"}), "");
+  // Live mode's options need it, and the options of files exclude it.
+  struct Refused {
+    std::vector<const char*> args;
+    const char* message_part;
+  };
+  for (const Refused& r : {
+           Refused{{"--midi-out", "a"}, "--midi-out needs --jack"},
+           Refused{{"--midi-clock", "a"}, "--midi-clock needs --jack"},
+           Refused{{"--connect", "system:capture_1", "a"}, "--connect needs --jack"},
+           Refused{{"--jack", "--midi-note", "40"}, "--midi-note needs --midi-out"},
+           Refused{{"--jack", "--midi-velocity", "0"}, "--midi-velocity: '0' is out of range"},
+           Refused{{"--jack", "--midi-out", "--midi-channel", "17"}, "--midi-channel"},
+           Refused{{"--jack", "a", "b"}, "--jack takes no INPUT"},
+           Refused{{"--jack", "-"}, "standard input"},
+           Refused{{"--jack", "--offline"}, "--offline cannot be used with --jack"},
+           Refused{{"--jack", "--clicks", "c.wav"}, "--clicks cannot be used with --jack"},
+           Refused{{"--jack", "-j", "2"}, "--jobs cannot be used with --jack"},
+           Refused{{"--jack", "--connect", "x:1", "--connect", "x:2", "--connect", "x:3"},
+                   "--connect: at most two input ports"},
+           Refused{{"--jack", "--jack-ports", "1", "--connect", "x:1", "--connect", "x:2"},
+                   "--connect given 2 times for 1 input port"},
+           Refused{{"--jack", "--connect="}, "--connect: empty name"},
+       }) {
+    EXPECT_NE(usageMessage(r.args).find(r.message_part), std::string::npos)
+        << r.message_part << ": got '" << usageMessage(r.args) << "'";
+  }
 }
 
 TEST(Options, RawFormat) {

@@ -1,0 +1,82 @@
+#include "midi_clock.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tesk_live {
+
+MidiClock::MidiClock(double sample_rate, double max_deviation)
+    : rate_(sample_rate), max_deviation_(max_deviation) {}
+
+void MidiClock::beat(int64_t frame, double bpm) {
+  if (!(bpm > 0.0)) return;
+  nominal_ = rate_ * 60.0 / bpm / kTicksPerBeat;
+  if (!running_) {
+    running_ = true;
+    start_pending_ = true;
+    next_tick_ = 0;
+    next_frame_ = double(frame);
+    interval_ = nominal_;
+    target_tick_ = kTicksPerBeat;
+    target_frame_ = double(frame) + kTicksPerBeat * nominal_;
+    return;
+  }
+  // The beat falls on the beat tick nearest to it at the clock's pace; the
+  // clock aims at that tick, or a later beat tick extrapolated from it when
+  // too few ticks are left to correct smoothly.
+  const double position = double(next_tick_) + (double(frame) - next_frame_) / nominal_;
+  int64_t tick = kTicksPerBeat * std::llround(position / kTicksPerBeat);
+  double due = double(frame);
+  while (tick - next_tick_ < kMinCorrectionTicks) {
+    tick += kTicksPerBeat;
+    due += kTicksPerBeat * nominal_;
+  }
+  target_tick_ = tick;
+  target_frame_ = due;
+  // The next tick moves with the new interval; before the first, the
+  // clock still starts on its first beat.
+  if (next_tick_ > 0) {
+    interval_ = currentInterval();
+    next_frame_ = last_frame_ + interval_;
+  }
+}
+
+double MidiClock::currentInterval() const {
+  const int64_t last_tick = next_tick_ - 1;
+  const double wanted = (target_frame_ - last_frame_) / double(target_tick_ - last_tick);
+  return std::clamp(wanted, nominal_ * (1.0 - max_deviation_), nominal_ * (1.0 + max_deviation_));
+}
+
+void MidiClock::render(int64_t start, uint32_t frames, MidiEventList& out) {
+  if (!running_) return;
+  const int64_t end = start + int64_t(frames);
+  while (true) {
+    const int64_t due = std::llround(next_frame_);
+    if (due >= end) break;
+    const uint32_t offset = uint32_t(std::max<int64_t>(0, due - start));
+    if (start_pending_) {
+      out.add(offset, kMidiStart);
+      start_pending_ = false;
+    }
+    out.add(offset, kMidiClockTick);
+    // A late tick moves the clock, so the ones after it keep their spacing.
+    last_frame_ = due < start ? double(start) : next_frame_;
+    ++next_tick_;
+    // Past the target, keep steering to the beats that follow it.
+    while (target_tick_ - next_tick_ < 0) {
+      target_tick_ += kTicksPerBeat;
+      target_frame_ += kTicksPerBeat * nominal_;
+    }
+    interval_ = currentInterval();
+    next_frame_ = last_frame_ + interval_;
+  }
+}
+
+void MidiClock::stop(MidiEventList& out) {
+  if (!running_) return;
+  out.add(0, kMidiStop);
+  running_ = false;
+  start_pending_ = false;
+}
+
+}  // namespace tesk_live

@@ -1,0 +1,58 @@
+// MIDI beat clock that follows the tracked beats: 24 ticks per beat, Start
+// before the first tick, Stop at the end. The tick interval follows the
+// tracked tempo and is pulled towards each announced beat (the tick on the
+// beat lands on it), but never strays more than a few % from the tempo's
+// nominal interval, so a phase correction never makes a burst or a gap.
+#pragma once
+
+#include <cstdint>
+
+#include "midi_events.h"
+
+namespace tesk_live {
+
+class MidiClock {
+ public:
+  static constexpr int kTicksPerBeat = 24;
+  // The correction is spread over at least this many ticks.
+  static constexpr int kMinCorrectionTicks = 12;
+
+  // `max_deviation`: the largest share by which a tick interval may differ
+  // from the nominal one (0.03 = 3 %).
+  explicit MidiClock(double sample_rate, double max_deviation = 0.03);
+
+  // A beat at frame `frame` (JACK frames, may lie ahead) at `bpm`: the
+  // first starts the clock on it, later ones correct tempo and phase.
+  void beat(int64_t frame, double bpm);
+
+  // The clock's events in the period [start, start + frames); a tick due
+  // before `start` goes out at offset 0.
+  void render(int64_t start, uint32_t frames, MidiEventList& out);
+
+  // Stop at offset 0 (if the clock runs); a later beat starts it again.
+  void stop(MidiEventList& out);
+
+  bool running() const { return running_; }
+  // Frames between the last tick and the next.
+  double interval() const { return interval_; }
+  double nominalInterval() const { return nominal_; }
+
+ private:
+  // From the last tick towards the target, within the clamp.
+  double currentInterval() const;
+
+  double rate_;
+  double max_deviation_;
+  bool running_ = false;
+  bool start_pending_ = false;
+  double nominal_ = 0.0;    // frames per tick at the tracked tempo
+  double interval_ = 0.0;   // frames from the last tick to the next
+  double last_frame_ = 0.0; // when the last tick went out
+  double next_frame_ = 0.0; // when the next tick is due
+  int64_t next_tick_ = 0;   // its number since Start; multiples of 24 fall on beats
+  // The tick the clock steers to, and when it is due.
+  int64_t target_tick_ = 0;
+  double target_frame_ = 0.0;
+};
+
+}  // namespace tesk_live

@@ -1,0 +1,125 @@
+// The MIDI beat clock on its own: beats announced 30 ms ahead, periods of
+// 256 frames at 48 kHz, ticks collected with their frames.
+#include "midi_clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+using tesk_live::MidiClock;
+using tesk_live::MidiEventList;
+
+namespace {
+
+constexpr double kRate = 48000;
+constexpr uint32_t kPeriod = 256;
+constexpr int64_t kAhead = 1440;  // 30 ms
+
+struct ClockRun {
+  std::vector<int64_t> ticks;  // frames
+  int starts = 0;
+  int64_t first_start = -1;
+};
+
+// Beats at `beats` (frames, with the tempo each was tracked at), each told
+// to the clock kAhead frames before it falls; runs until `end`.
+ClockRun play(MidiClock& clock, const std::vector<std::pair<int64_t, double>>& beats, int64_t end) {
+  ClockRun run;
+  size_t next = 0;
+  for (int64_t start = 0; start < end; start += kPeriod) {
+    while (next < beats.size() && beats[next].first - kAhead < start + kPeriod) {
+      clock.beat(beats[next].first, beats[next].second);
+      ++next;
+    }
+    MidiEventList events;
+    clock.render(start, kPeriod, events);
+    for (int i = 0; i < events.size(); ++i) {
+      const int64_t frame = start + events[i].offset;
+      if (events[i].bytes[0] == tesk_live::kMidiClockTick) run.ticks.push_back(frame);
+      if (events[i].bytes[0] == tesk_live::kMidiStart) {
+        ++run.starts;
+        EXPECT_TRUE(run.ticks.empty()) << "Start comes before the first tick";
+        run.first_start = frame;
+      }
+    }
+  }
+  return run;
+}
+
+}  // namespace
+
+// Each case: beats at a steady tempo, then from beat `change` on, at another
+// tempo and shifted by `shift` frames. Whatever the correction, every tick
+// interval stays within 3 % of the nominal one (no burst, no gap), and the
+// clock ends locked: a tick on every beat, 24 ticks apart.
+TEST(MidiClock, FollowsTempoAndPhaseWithinTheClamp) {
+  struct Case {
+    const char* name;
+    double bpm, new_bpm;
+    int change;
+    int64_t shift;
+  };
+  for (const Case& c : {Case{"steady 120", 120, 120, 1000, 0},
+                        Case{"late by 6 ms", 120, 120, 4, 300},
+                        Case{"early by 10 ms", 120, 120, 4, -480},
+                        Case{"off by a quarter beat", 100, 100, 4, 7200},
+                        Case{"120 to 126 BPM", 120, 126, 4, 0}}) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::pair<int64_t, double>> beats;
+    double frame = 48000;
+    for (int k = 0; k < 80; ++k) {
+      const double bpm = k < c.change ? c.bpm : c.new_bpm;
+      beats.push_back({std::llround(frame) + (k < c.change ? 0 : c.shift), bpm});
+      frame += kRate * 60.0 / bpm;
+    }
+    MidiClock clock(kRate);
+    const ClockRun run = play(clock, beats, beats.back().first + 100);
+    EXPECT_EQ(run.starts, 1);
+    EXPECT_EQ(run.first_start, 48000) << "started on the first beat";
+    ASSERT_GT(run.ticks.size(), 24u * 60);
+    EXPECT_EQ(run.ticks.front(), 48000);
+
+    const double slow = kRate * 60.0 / std::min(c.bpm, c.new_bpm) / 24;
+    const double fast = kRate * 60.0 / std::max(c.bpm, c.new_bpm) / 24;
+    for (size_t i = 1; i < run.ticks.size(); ++i) {
+      const int64_t interval = run.ticks[i] - run.ticks[i - 1];
+      ASSERT_GE(interval, std::floor(fast * 0.97) - 1) << "burst at tick " << i;
+      ASSERT_LE(interval, std::ceil(slow * 1.03) + 1) << "gap at tick " << i;
+    }
+    // Locked over the last ten beats: the tick nearest each beat is on it.
+    for (size_t k = beats.size() - 10; k + 1 < beats.size(); ++k) {
+      int64_t nearest = run.ticks.front();
+      size_t index = 0;
+      for (size_t i = 0; i < run.ticks.size(); ++i)
+        if (std::llabs(run.ticks[i] - beats[k].first) < std::llabs(nearest - beats[k].first)) {
+          nearest = run.ticks[i];
+          index = i;
+        }
+      EXPECT_LE(std::llabs(nearest - beats[k].first), 2) << "beat " << k;
+      EXPECT_EQ(index % 24, 0u) << "the beat's tick is a multiple of 24, beat " << k;
+    }
+  }
+}
+
+TEST(MidiClock, StopsOnceAndStartsAgainOnTheNextBeat) {
+  MidiClock clock(kRate);
+  MidiEventList events;
+  clock.stop(events);
+  EXPECT_EQ(events.size(), 0) << "no Stop before a Start";
+  clock.beat(1000, 120);
+  clock.render(0, kPeriod, events);
+  clock.render(kPeriod, kPeriod * 8, events);
+  ASSERT_GE(events.size(), 3);
+  EXPECT_EQ(events[0].bytes[0], tesk_live::kMidiStart);
+  EXPECT_EQ(events[0].offset, 0u + 1000 - 256) << "in the second render, at the beat";
+  events.clear();
+  clock.stop(events);
+  ASSERT_EQ(events.size(), 1);
+  EXPECT_EQ(events[0].bytes[0], tesk_live::kMidiStop);
+  EXPECT_FALSE(clock.running());
+  events.clear();
+  clock.render(4000, kPeriod, events);
+  EXPECT_EQ(events.size(), 0) << "no ticks once stopped";
+}
