@@ -79,10 +79,9 @@ int runLive(const Options& o, int data_fd) {
 
   std::unique_ptr<tesk_live::JackInput> input;
   std::unique_ptr<tesk_live::LiveWorker> worker;
-  std::vector<std::unique_ptr<OscSender>> osc;
-  bool osc_failed = false;
+  std::unique_ptr<OscReceivers> osc;
   try {
-    for (const std::string& url : o.osc_urls) osc.push_back(std::make_unique<OscSender>(url));
+    osc = std::make_unique<OscReceivers>(o.osc_urls);
   } catch (const std::runtime_error& e) {
     summary.error = e.what();
     status = kExitSetup;
@@ -101,13 +100,7 @@ int runLive(const Options& o, int data_fd) {
       if (o.reliable_only && !b.reliable) return;
       writer->beat(b);
       ++summary.reported;
-      // A receiver that cannot be reached is said once and dropped.
-      for (auto& sender : osc) {
-        if (!sender || sender->send(b)) continue;
-        osc_failed = true;
-        complain(label + ": " + sender->error() + "; no more beats are sent there");
-        sender.reset();
-      }
+      osc->send(b, [&](const std::string& why) { complain(label + ": " + why); });
     };
     auto on_drop = [&, rate](int64_t frames, int64_t total) {
       complain(label + ": dropped " + seconds(frames, rate) +
@@ -182,7 +175,7 @@ int runLive(const Options& o, int data_fd) {
   removeTree(work_dir);
 
   if (!summary.error.empty()) complain(summary.error);
-  if (osc_failed) status = worseStatus(status, kExitSetup);
+  if (osc && osc->failed()) status = worseStatus(status, kExitSetup);
   summary.median_tempo = medianReliableTempo(tempi);
   if (!begun) writer->begin(info);
   writer->end(summary);

@@ -92,4 +92,18 @@ bool OscSender::send(const tesk_pipeline::Beat& b) {
   return false;
 }
 
+OscReceivers::OscReceivers(const std::vector<std::string>& urls) {
+  for (const std::string& url : urls) senders_.push_back(std::make_unique<OscSender>(url));
+}
+
+void OscReceivers::send(const tesk_pipeline::Beat& beat,
+                        const std::function<void(const std::string&)>& complain) {
+  for (auto& sender : senders_) {
+    if (!sender || sender->send(beat)) continue;
+    failed_ = true;
+    complain(sender->error() + "; no more beats are sent there");
+    sender.reset();
+  }
+}
+
 }  // namespace tesk_beat

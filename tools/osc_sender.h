@@ -4,7 +4,10 @@
 // whether it is reliable (int 0 or 1).
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "tesk-music/pipeline/tracker.h"
 
@@ -36,6 +39,23 @@ class OscSender {
   std::string url_;
   void* address_ = nullptr;  // liblo's lo_address
   std::string error_;
+};
+
+// The receivers of --osc: each beat goes to all of them; one that cannot
+// be reached is said once and sent nothing more, and tracking goes on.
+class OscReceivers {
+ public:
+  // Throws std::runtime_error naming the URL that cannot be used.
+  explicit OscReceivers(const std::vector<std::string>& urls);
+
+  // `complain` receives the message of a receiver given up.
+  void send(const tesk_pipeline::Beat& beat, const std::function<void(const std::string&)>& complain);
+  // A receiver was given up.
+  bool failed() const { return failed_; }
+
+ private:
+  std::vector<std::unique_ptr<OscSender>> senders_;
+  bool failed_ = false;
 };
 
 }  // namespace tesk_beat

@@ -45,8 +45,7 @@ int trackInput(const InputJob& job, const Options& o, const ReferenceAudio* refe
 
   std::unique_ptr<AudioInput> input;
   std::unique_ptr<ClickWriter> clicks;
-  std::vector<std::unique_ptr<OscSender>> osc;
-  bool osc_failed = false;
+  std::unique_ptr<OscReceivers> osc;
   try {
     input = std::make_unique<AudioInput>(job.path, o.raw ? &*o.raw : nullptr, job.label);
     info.sample_rate = input->sampleRate();
@@ -94,7 +93,7 @@ int trackInput(const InputJob& job, const Options& o, const ReferenceAudio* refe
     }
     tesk_pipeline::Tracker tracker(o, input->sampleRate(), input->channels());
     try {
-      for (const std::string& url : o.osc_urls) osc.push_back(std::make_unique<OscSender>(url));
+      osc = std::make_unique<OscReceivers>(o.osc_urls);
     } catch (const std::runtime_error& e) {
       throw OutputError(e.what());
     }
@@ -118,14 +117,7 @@ int trackInput(const InputJob& job, const Options& o, const ReferenceAudio* refe
         if (o.reliable_only && !b.reliable) continue;
         writer->beat(b);
         ++summary.reported;
-        // A receiver that cannot be reached is said once and dropped;
-        // tracking goes on.
-        for (auto& sender : osc) {
-          if (!sender || sender->send(b)) continue;
-          osc_failed = true;
-          complain(job.label + ": " + sender->error() + "; no more beats are sent there");
-          sender.reset();
-        }
+        osc->send(b, [&](const std::string& why) { complain(job.label + ": " + why); });
       }
     };
 
@@ -227,7 +219,7 @@ int trackInput(const InputJob& job, const Options& o, const ReferenceAudio* refe
     begun = true;
   }
   if (begun) writer->end(summary);
-  if (osc_failed && !interruption()) status = worseStatus(status, kExitSetup);
+  if (osc && osc->failed() && !interruption()) status = worseStatus(status, kExitSetup);
   if (writer->error() && !interruption()) {
     complain(job.output_name + ": " + std::strerror(writer->error()));
     status = worseStatus(status, kExitSetup);
