@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -85,7 +86,10 @@ int onOscBeat(const char*, const char* types, lo_arg** argv, int argc, lo_messag
   auto* beats = static_cast<OscBeats*>(data);
   if (argc >= 1 && types[0] == 'd') {
     std::lock_guard<std::mutex> lock(beats->mutex);
-    beats->times.push_back(argv[0]->d);
+    // liblo's arguments need not be aligned for their type: copied out.
+    double time = 0.0;
+    std::memcpy(&time, static_cast<const void*>(argv[0]), sizeof time);
+    beats->times.push_back(time);
   }
   return 0;
 }

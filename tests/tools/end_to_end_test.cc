@@ -940,8 +940,13 @@ TEST(EndToEnd, OscReceiverGetsTheBeatsWritten) {
   lo_server_add_method(
       server, "/tesk/beat", "dffi",
       [](const char*, const char*, lo_arg** argv, int, lo_message, void* data) {
+        // liblo's arguments need not be aligned for their type: copied out.
+        auto as = [](const lo_arg* a, auto v) {
+          std::memcpy(&v, static_cast<const void*>(a), sizeof v);
+          return v;
+        };
         static_cast<std::vector<Received>*>(data)->push_back(
-            {argv[0]->d, argv[1]->f, argv[2]->f, argv[3]->i});
+            {as(argv[0], 0.0), as(argv[1], 0.0f), as(argv[2], 0.0f), as(argv[3], 0)});
         return 0;
       },
       &received);
