@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <soxr.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -42,7 +43,6 @@ struct Probe {
   std::vector<float> audio;  // at the server's rate
   std::atomic<bool> playing{false};
   std::atomic<int64_t> start{-1};
-  size_t played = 0;
   std::vector<Received> received;  // sized before activation
   std::atomic<size_t> received_count{0};
   std::atomic<bool> stopped{false};  // a MIDI Stop came
@@ -55,8 +55,13 @@ int process(jack_nframes_t frames, void* arg) {
   std::memset(out, 0, frames * sizeof(float));
   if (p->playing.load()) {
     if (p->start.load() < 0) p->start.store(now);
-    for (jack_nframes_t i = 0; i < frames && p->played < p->audio.size(); ++i)
-      out[i] = p->audio[p->played++];
+    // Sample k plays at frame start + k, also when the server skips frames
+    // after running late: the clicks stay where "click" lines say they are.
+    const int64_t first = now - p->start.load();
+    for (jack_nframes_t i = 0; i < frames; ++i) {
+      const int64_t k = first + int64_t(i);
+      if (k >= 0 && size_t(k) < p->audio.size()) out[i] = p->audio[size_t(k)];
+    }
   }
   if (p->midi_in) {
     void* buffer = jack_port_get_buffer(p->midi_in, frames);
