@@ -28,6 +28,10 @@ std::string statusText(jack_status_t status) {
 }  // namespace
 
 JackInput::JackInput(const JackConfig& config) : config_(config) {
+  if (!config.library_messages) {
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
+  }
   jack_status_t status{};
   client_ = jack_client_open(config.client_name.c_str(), JackNoStartServer, &status);
   if (!client_) throw JackError("cannot open JACK client '" + config.client_name + "': " + statusText(status));

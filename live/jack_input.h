@@ -38,6 +38,9 @@ struct JackConfig {
   bool midi_clock = false;  // MIDI beat clock on "midi_out"
   NoteSettings notes;       // length 0 = 50 ms
   double ring_seconds = 2.0;  // of samples the worker may fall behind before periods are dropped
+  // The JACK library's own messages ("Cannot connect to server socket",
+  // ...) on standard error; without, the client's errors say it in one line.
+  bool library_messages = false;
 };
 
 // A beat for the MIDI output, on the JACK timeline.

@@ -28,6 +28,7 @@ tesk_live::JackConfig jackConfig(const Options& o) {
   tesk_live::JackConfig c;
   c.client_name = o.jack_name;
   c.channels = o.jack_ports;
+  c.library_messages = o.verbose;
   // Live, --reference names the JACK port that carries the known signal.
   c.reference = o.cancel_reference;
   c.midi_notes = o.midi_out;
