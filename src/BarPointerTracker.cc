@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 
 #include "BeatSchedule.h"
 #include "FrameShapes.h"
+#include "NodeMessages.h"
 #include "SpectrumMagnitudes.h"
 #include "bar_pointer/Settings.h"
 #include "tesk/Exception.h"
@@ -21,15 +21,10 @@ namespace {
 // The longest window the tracker takes: an advance beyond it can never fit.
 const int kMaxWindow = 1 << 20;
 
-[[noreturn]] void fail(const std::string &message, int line) {
-  throw new GeneralException("BarPointerTracker: " + message, __FILE__, line);
-}
+using node_messages::str;
 
-template <class T>
-std::string str(const T &value) {
-  std::ostringstream out;
-  out << value;
-  return out.str();
+[[noreturn]] void fail(const std::string &message, int line) {
+  node_messages::fail("BarPointerTracker", message, __FILE__, line);
 }
 
 template <class T>

@@ -2,12 +2,12 @@
 
 #include <cmath>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 #include <utility>
 
 #include "BeatSchedule.h"
 #include "FrameShapes.h"
+#include "NodeMessages.h"
 #include "WindowHelpers.h"
 #include "engine/EngineLimits.h"
 #include "engine/TrackingSteps.h"
@@ -25,15 +25,10 @@ const unsigned long kMelBands = 64;
 const unsigned long kBandBegin = 1;
 const unsigned long kBandEnd = 63;
 
-[[noreturn]] void fail(const std::string &message, int line) {
-  throw new GeneralException("BeatTracker: " + message, __FILE__, line);
-}
+using node_messages::str;
 
-template <class T>
-std::string str(const T &value) {
-  std::ostringstream out;
-  out << value;
-  return out.str();
+[[noreturn]] void fail(const std::string &message, int line) {
+  node_messages::fail("BeatTracker", message, __FILE__, line);
 }
 
 // Copies a feature vector into a new float vector of `size` entries; entries
