@@ -7,21 +7,16 @@ Reads csv lines `time,reliable,tempo,confidence`; a beat after 5 s is right
 when a true beat lies within 70 ms. Prints the area under the ROC curve of
 the confidence (0.5: no separation, 1: perfect) and the share of right beats
 among the reliable and among the discarded ones."""
-import argparse, os, sys
+import os, sys
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from corpus_runs import runs  # noqa: E402
+from corpus_runs import corpus_runs_from_args  # noqa: E402
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument('--cmd', required=True)
-    ap.add_argument('--audio-dir', required=True)
-    ap.add_argument('--gt-dir', required=True)
-    args = ap.parse_args()
     conf, right, reliable = [], [], []
-    for truth, lines in runs(args.cmd, args.audio_dir, args.gt_dir):
+    for truth, lines in corpus_runs_from_args(__doc__):
         for line in lines:
             f = line.split(',')
             try:

@@ -1,6 +1,6 @@
 """Runs a beat tracker over the evaluation corpus: one piece at a time, its
 true beat times and the lines the tracker printed."""
-import glob, os, shlex, subprocess
+import argparse, glob, os, shlex, subprocess
 import numpy as np
 
 
@@ -12,3 +12,14 @@ def runs(cmd, audio_dir, gt_dir):
         out = subprocess.run(cmd.replace('{wav}', shlex.quote(wav)), shell=True,
                              capture_output=True, text=True, timeout=600).stdout
         yield truth, out.splitlines()
+
+
+def corpus_runs_from_args(doc):
+    """The runs named by --cmd, --audio-dir and --gt-dir on the command line;
+    `doc` is the script's --help text."""
+    ap = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument('--cmd', required=True)
+    ap.add_argument('--audio-dir', required=True)
+    ap.add_argument('--gt-dir', required=True)
+    args = ap.parse_args()
+    return runs(args.cmd, args.audio_dir, args.gt_dir)

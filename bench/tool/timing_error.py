@@ -6,21 +6,16 @@
 For every reported beat after 5 s that lies within 70 ms of a true beat, the
 signed error (reported minus true, ms). Prints the mean, the standard
 deviation, the median and the 5th and 95th percentiles."""
-import argparse, os, sys
+import os, sys
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from corpus_runs import runs  # noqa: E402
+from corpus_runs import corpus_runs_from_args  # noqa: E402
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument('--cmd', required=True)
-    ap.add_argument('--audio-dir', required=True)
-    ap.add_argument('--gt-dir', required=True)
-    args = ap.parse_args()
     errors = []
-    for truth, lines in runs(args.cmd, args.audio_dir, args.gt_dir):
+    for truth, lines in corpus_runs_from_args(__doc__):
         for line in lines:
             try:
                 t = float(line.split()[0])
