@@ -154,6 +154,15 @@ void pushTo(std::optional<Resampler>& resampler, SampleQueue& queue, const float
   queue.push(resampled.data(), int64_t(resampled.size()) / queue.channels());
 }
 
+// The resampler's last samples (when there is one) queued.
+void finishTo(std::optional<Resampler>& resampler, SampleQueue& queue,
+              std::vector<float>& resampled) {
+  if (!resampler) return;
+  resampled.clear();
+  resampler->finish(resampled);
+  queue.push(resampled.data(), int64_t(resampled.size()) / queue.channels());
+}
+
 void Tracker::State::push(const float* samples, const float* reference, int64_t frames) {
   if (finished) throw std::logic_error("Tracker::process after finish()");
   pushTo(resampler, queue, samples, frames, resampled);
@@ -211,19 +220,11 @@ std::vector<Beat> Tracker::finish() {
   std::vector<Beat> beats;
   if (st.finished) return beats;
   st.finished = true;
-  if (st.resampler) {
-    st.resampled.clear();
-    st.resampler->finish(st.resampled);
-    st.queue.push(st.resampled.data(), int64_t(st.resampled.size()) / st.queue.channels());
-  }
+  finishTo(st.resampler, st.queue, st.resampled);
   st.queue.close();
   if (st.reference_queue) {
     SampleQueue& reference = *st.reference_queue;
-    if (st.reference_resampler) {
-      st.resampled.clear();
-      st.reference_resampler->finish(st.resampled);
-      reference.push(st.resampled.data(), int64_t(st.resampled.size()));
-    }
+    finishTo(st.reference_resampler, reference, st.resampled);
     // Padded to the input's length: every input frame has its reference
     // frame (the framer pads both with zeros after their ends alike).
     const int64_t missing = st.queue.queuedFrames() - reference.queuedFrames();

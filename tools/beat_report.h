@@ -36,4 +36,8 @@ struct Summary {
 // Median tempo of the reliable beats (0 without any).
 double medianReliableTempo(const std::vector<float>& tempi);
 
+// Counts a beat the tracker announced into `s`, and a reliable one's tempo
+// into `tempi` for the median; whether it is reported is the caller's.
+void countAnnounced(Summary& s, std::vector<float>& tempi, const BeatEvent& b);
+
 }  // namespace tesk_beat

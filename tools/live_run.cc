@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -93,11 +92,7 @@ int runLive(const Options& o, int data_fd) {
     const int rate = input->sampleRate();
     const std::string label = input->clientName();
     auto on_beat = [&](const BeatEvent& b, int64_t) {
-      if (b.reliable) {
-        ++summary.reliable;
-        if (std::isfinite(b.tempo)) tempi.push_back(b.tempo);
-      }
-      ++summary.beats;
+      countAnnounced(summary, tempi, b);
       if (o.reliable_only && !b.reliable) return;
       writer->beat(b);
       ++summary.reported;

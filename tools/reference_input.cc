@@ -10,12 +10,14 @@ ReferenceAudio readReference(const std::string& path) {
   AudioInput input(path, nullptr, r.name);
   r.sample_rate = input.sampleRate();
   r.channels = input.channels();
-  std::vector<float> all, block(size_t(4096) * size_t(r.channels));
-  while (const int64_t got = input.read(block.data(), 4096))
-    all.insert(all.end(), block.begin(), block.begin() + got * r.channels);
-  if (all.empty()) throw InputError(r.name + ": contains no audio samples");
-  r.mono = tesk_pipeline::monoAtRate(all.data(), int64_t(all.size()) / r.channels, r.channels,
-                                     r.sample_rate, r.sample_rate);
+  // Mixed down block by block: only the mono signal is ever held whole.
+  std::vector<float> block(size_t(4096) * size_t(r.channels));
+  while (const int64_t got = input.read(block.data(), 4096)) {
+    const std::vector<float> mono =
+        tesk_pipeline::monoAtRate(block.data(), got, r.channels, r.sample_rate, r.sample_rate);
+    r.mono.insert(r.mono.end(), mono.begin(), mono.end());
+  }
+  if (r.mono.empty()) throw InputError(r.name + ": contains no audio samples");
   return r;
 }
 

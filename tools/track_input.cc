@@ -106,11 +106,7 @@ int trackInput(const InputJob& job, const Options& o, const ReferenceAudio* refe
     begun = true;
     auto report = [&](std::vector<BeatEvent> beats) {
       for (BeatEvent& b : beats) {
-        if (b.reliable) {
-          ++summary.reliable;
-          if (std::isfinite(b.tempo)) tempi.push_back(b.tempo);
-        }
-        ++summary.beats;
+        countAnnounced(summary, tempi, b);
         const int64_t position = std::llround(b.time * input_rate);
         if (clicks) clicks->click(position, b.reliable);
         if (!job.clicks_path.empty() && o.offline) offline_clicks.push_back({position, b.reliable});

@@ -14,6 +14,13 @@ double medianReliableTempo(const std::vector<float>& tempi) {
   return n % 2 ? t[n / 2] : 0.5 * (double(t[n / 2 - 1]) + double(t[n / 2]));
 }
 
+void countAnnounced(Summary& s, std::vector<float>& tempi, const BeatEvent& b) {
+  ++s.beats;
+  if (!b.reliable) return;
+  ++s.reliable;
+  if (std::isfinite(b.tempo)) tempi.push_back(b.tempo);
+}
+
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
