@@ -5,7 +5,7 @@
 # EVAL_DIR is a rendered copy of the corpus (render.py --rates 16000 44100).
 # Prints one table row per setting: rate, label, F, P, CMLt, AMLt, RTF.
 set -euo pipefail
-tool=$1
+tool=$(realpath "$1")
 eval_dir=$2
 printf '%-6s %-34s %6s %6s %6s %6s %8s\n' rate setting F P CMLt AMLt RTF
 while IFS=$'\t' read -r rate label opts; do
