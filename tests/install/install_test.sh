@@ -44,33 +44,27 @@ plugin=$(pkg-config --variable=plugin tesk-music)
   fail "pkg-config libdir $pc_libdir is not the prefix's $prefix/$libdir"
 [ -f "$plugin" ] || fail "pkg-config names the plug-in $plugin, which is not installed"
 
-# The example exactly as the README shows it.
-awk '/^## The engine on its own/ { section = 1 }
-     section && /^```cpp/ { code = 1; next }
-     code && /^```/ { exit }
-     code' "$source/README.md" >"$work/beats.cc"
-[ -s "$work/beats.cc" ] || fail "no C++ example under '## The engine on its own' in README.md"
+# Builds and runs the C++ example under the README's heading SECTION exactly
+# as shown there, with pkg-config's flags, into $work/NAME.out.
+readme_example() {  # SECTION NAME WHAT
+  awk -v heading="## $1" 'index($0, heading) == 1 { section = 1 }
+       section && /^```cpp/ { code = 1; next }
+       code && /^```/ { exit }
+       code' "$source/README.md" >"$work/$2.cc"
+  [ -s "$work/$2.cc" ] || fail "no C++ example under '## $1' in README.md"
+  # shellcheck disable=SC2086  # $flags holds several options
+  timeout 120 "$cxx" $flags -o "$work/$2" "$work/$2.cc" "${pc_flags[@]}" ||
+    fail "the README's $3 example does not build with pkg-config's flags"
+  (cd "$work/run" && LD_LIBRARY_PATH="$pc_libdir" timeout 60 "$work/$2") >"$work/$2.out" ||
+    { cat "$work/$2.out" >&2; fail "the README's $3 example failed"; }
+}
 
-# shellcheck disable=SC2086  # $flags holds several options
-timeout 120 "$cxx" $flags -o "$work/beats" "$work/beats.cc" "${pc_flags[@]}" ||
-  fail "the README's engine example does not build with pkg-config's flags"
-(cd "$work/run" && LD_LIBRARY_PATH="$pc_libdir" timeout 60 "$work/beats") >"$work/beats.out" ||
-  { cat "$work/beats.out" >&2; fail "the README's engine example failed"; }
+readme_example "The engine on its own" beats engine
 grep -q '^interval 60 frames (100.0 BPM)' "$work/beats.out" ||
   { cat "$work/beats.out" >&2; fail "the engine example did not find the 100 BPM clicks"; }
 
-# The pipeline example as the README shows it; it finds the plug-in beside
-# the installed library.
-awk '/^## The pipeline library/ { section = 1 }
-     section && /^```cpp/ { code = 1; next }
-     code && /^```/ { exit }
-     code' "$source/README.md" >"$work/pipeline.cc"
-[ -s "$work/pipeline.cc" ] || fail "no C++ example under '## The pipeline library' in README.md"
-# shellcheck disable=SC2086
-timeout 120 "$cxx" $flags -o "$work/pipeline" "$work/pipeline.cc" "${pc_flags[@]}" ||
-  fail "the README's pipeline example does not build with pkg-config's flags"
-(cd "$work/run" && LD_LIBRARY_PATH="$pc_libdir" timeout 60 "$work/pipeline") >"$work/pipeline.out" ||
-  { cat "$work/pipeline.out" >&2; fail "the README's pipeline example failed"; }
+# The pipeline example finds the plug-in beside the installed library.
+readme_example "The pipeline library" pipeline pipeline
 [ "$(grep -Ec '^beat at [0-9.]+ s, 1(19\.[5-9]|20\.[0-4]) BPM$' "$work/pipeline.out")" -ge 10 ] ||
   { cat "$work/pipeline.out" >&2; fail "the pipeline example did not follow the 120 BPM clicks"; }
 
