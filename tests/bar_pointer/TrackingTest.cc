@@ -19,26 +19,32 @@ namespace {
 // Magnitude spectra (44.1 kHz, window 2048, hop 441: 100 frames per second)
 // of clicks every `period` frames: a click fills every bin for the four
 // frames whose windows hold it, with a noise floor of `noise` (relative to
-// the click) in every bin of every frame.
+// the click) in every bin of every frame, and a softer click of level
+// `half_beat` halfway between clicks (0: none).
 class ClickSpectra {
  public:
-  ClickSpectra(double period, double noise, unsigned seed = 7)
-      : period_(period), noise_(noise), rng_(seed), bins_(Settings().bins()) {}
-  bool clickAt(int64_t frame) const {
-    const double k = std::round(frame / period_);
-    return std::llround(k * period_) == frame;
-  }
+  ClickSpectra(double period, double noise, unsigned seed = 7, double half_beat = 0.0)
+      : period_(period), noise_(noise), half_beat_(half_beat), rng_(seed), bins_(Settings().bins()) {}
+  bool clickAt(int64_t frame) const { return onGrid(frame, 0.0); }
   const std::vector<double>& frame(int64_t f) {
     m_.assign(bins_, 0.0);
-    bool sounding = false;
-    for (int64_t back = 0; back < 4; ++back) sounding = sounding || (f - back >= 0 && clickAt(f - back));
+    double level = 0.0;
+    for (int64_t back = 0; back < 4 && f - back >= 0; ++back) {
+      if (clickAt(f - back)) level = 1.0;
+      if (half_beat_ > 0.0 && onGrid(f - back, 0.5)) level = std::max(level, half_beat_);
+    }
     std::uniform_real_distribution<double> u(0.5, 1.5);
-    for (double& x : m_) x = (sounding ? 20.0 : 0.0) + 20.0 * noise_ * u(rng_);
+    for (double& x : m_) x = 20.0 * level + 20.0 * noise_ * u(rng_);
     return m_;
   }
 
  private:
-  double period_, noise_;
+  // Whether a click `phase` periods after a whole period falls on `frame`.
+  bool onGrid(int64_t frame, double phase) const {
+    const double k = std::round(frame / period_ - phase);
+    return std::llround((k + phase) * period_) == frame;
+  }
+  double period_, noise_, half_beat_;
   std::mt19937 rng_;
   int bins_;
   std::vector<double> m_;
@@ -46,7 +52,8 @@ class ClickSpectra {
 
 struct Case {
   double bpm;
-  double noise;  // relative to the click: 0.03 is about -30 dB
+  double noise;           // relative to the click: 0.03 is about -30 dB
+  double half_beat = 0.0;  // a softer click halfway between beats: 0.1 is -20 dB
 };
 
 class ClickTrains : public ::testing::TestWithParam<Case> {};
@@ -54,7 +61,7 @@ class ClickTrains : public ::testing::TestWithParam<Case> {};
 TEST_P(ClickTrains, OnlineAndOfflineFindTheTempoAndTheClicks) {
   const Case c = GetParam();
   const double period = 6000.0 / c.bpm;
-  ClickSpectra spectra(period, c.noise);
+  ClickSpectra spectra(period, c.noise, 7, c.half_beat);
   OnlineTracker online{Settings()};
   ViterbiDecoder offline{Settings()};
   std::vector<int64_t> announced, decoded;
@@ -89,7 +96,9 @@ TEST_P(ClickTrains, OnlineAndOfflineFindTheTempoAndTheClicks) {
 INSTANTIATE_TEST_SUITE_P(Tempi, ClickTrains,
                          ::testing::Values(Case{60, 0}, Case{75, 0}, Case{100, 0}, Case{140, 0},
                                            Case{184, 0}, Case{60, 0.03}, Case{75, 0.03},
-                                           Case{184, 0.03}));
+                                           Case{184, 0.03},
+                                           // Busy half beats do not double a slow tempo.
+                                           Case{60, 0, 0.1}, Case{80, 0, 0.1}, Case{100, 0, 0.1}));
 
 TEST(Tracking, BeatsUpToAFrameDoNotDependOnLaterAudio) {
   ClickSpectra a(50.0, 0.01, 1), b(37.0, 0.2, 2);
