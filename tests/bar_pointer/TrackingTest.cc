@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Tempi, ClickTrains,
                          ::testing::Values(Case{60, 0}, Case{75, 0}, Case{100, 0}, Case{140, 0},
                                            Case{184, 0}, Case{60, 0.03}, Case{75, 0.03},
                                            Case{184, 0.03},
-                                           // Busy half beats do not double a slow tempo.
+                                           // A softer click on every half beat does not double a slow tempo.
                                            Case{60, 0, 0.1}, Case{80, 0, 0.1}, Case{100, 0, 0.1}));
 
 TEST(Tracking, BeatsUpToAFrameDoNotDependOnLaterAudio) {
