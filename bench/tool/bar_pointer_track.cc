@@ -38,6 +38,7 @@ void set(bar_pointer::Settings& s, const std::string& key, double v) {
       {"min_bpm", &bar_pointer::Settings::min_bpm},
       {"max_bpm", &bar_pointer::Settings::max_bpm},
       {"transition_lambda", &bar_pointer::Settings::transition_lambda},
+      {"tempo_jump_probability", &bar_pointer::Settings::tempo_jump_probability},
       {"observation_lambda", &bar_pointer::Settings::observation_lambda},
       {"min_onset", &bar_pointer::Settings::min_onset},
       {"min_beat_spacing", &bar_pointer::Settings::min_beat_spacing},

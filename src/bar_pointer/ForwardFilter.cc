@@ -26,11 +26,13 @@ Pair load(const double* at) {
 }  // namespace
 
 ForwardFilter::ForwardFilter(const StateSpace& space, double observation_lambda,
-                             double min_onset)
+                             double min_onset, double tempo_jump_probability)
     : space_(space),
       layout_(space),
       observation_lambda_(observation_lambda),
       min_onset_(min_onset),
+      stay_(1.0 - tempo_jump_probability),
+      jump_(tempo_jump_probability / space.tempi()),
       wrap_(space.tempi()),
       entering_(space.tempi() + 1),
       until_((space.interval(space.tempi() - 1) + kBlock - 1) / kBlock * kBlock),
@@ -103,18 +105,22 @@ void ForwardFilter::step(double o) {
 // Position 0 of every tempo receives the mass that left the last positions.
 // Taken origin by origin in increasing order, each tempo's sum adds its
 // arcs in the order StateSpace lists them; a 0 weight inside an origin's
-// reach adds 0, which changes no sum of non-negative terms.
+// reach adds 0, which changes no sum of non-negative terms. The jumps give
+// every tempo the same share of all that left.
 void ForwardFilter::enterBeats() {
   const int tempi = space_.tempi();
   double* entering = entering_.data();
   std::fill(entering_.begin(), entering_.end(), 0.0);
+  double left = 0.0;
   for (int from = 0; from < tempi; ++from) {
     const double w = wrap_[from];
+    left += w;
     const int first = reach_[from].first, end = reach_[from].second;
     const double* p = weights_.data() + weights_at_[from] - first;
     for (int to = first; to < end; ++to) entering[to] += w * p[to];
   }
-  for (int to = 0; to < tempi; ++to) alpha_[slot(to, 0)] = entering[to];
+  const double jumped = left * jump_;
+  for (int to = 0; to < tempi; ++to) alpha_[slot(to, 0)] = stay_ * entering[to] + jumped;
 }
 
 // Each tempo's mass is summed in slot order, and the tempi are added up in

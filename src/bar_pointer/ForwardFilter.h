@@ -12,7 +12,10 @@ namespace bar_pointer {
 
 class ForwardFilter {
  public:
-  ForwardFilter(const StateSpace& space, double observation_lambda, double min_onset);
+  // At every wrap the tempo may also jump, with probability
+  // `tempo_jump_probability`, to any tempo alike (see Settings).
+  ForwardFilter(const StateSpace& space, double observation_lambda, double min_onset,
+                double tempo_jump_probability);
 
   // One frame: move every state on, then weigh it by the onset feature `o`
   // (finite, in [0, 1]).
@@ -50,6 +53,8 @@ class ForwardFilter {
   CycleLayout layout_;
   double observation_lambda_;
   double min_onset_;
+  double stay_;  // 1 - the jump probability
+  double jump_;  // the jump probability into each tempo
   // Each tempo's ring of positions followed by copies of its first slots,
   // so that a short run of slots read backwards across the ring's start is
   // contiguous; a few slots before the first ring, read but never used.

@@ -10,7 +10,7 @@ OnlineTracker::OnlineTracker(const Settings& s)
     : s_(validated(s)),
       space_(std::make_unique<StateSpace>(s_)),
       feature_(s_),
-      filter_(*space_, s_.observation_lambda, s_.min_onset),
+      filter_(*space_, s_.observation_lambda, s_.min_onset, s_.tempo_jump_probability),
       evidence_(s_.confidenceFrames(), s_.confidence_half_nats),
       onsets_(std::size_t(4 * intervalRange(s_).longest + 2 * s_.accent_frames + 2), 0.0) {}
 

@@ -44,6 +44,9 @@ void validate(const Settings& s) {
   require(finite(s.max_bpm) && s.max_bpm > s.min_bpm, "max_bpm", "above min_bpm");
   require(finite(s.transition_lambda) && s.transition_lambda >= 0.0, "transition_lambda",
           "0 or more");
+  require(finite(s.tempo_jump_probability) && s.tempo_jump_probability >= 0.0 &&
+              s.tempo_jump_probability < 1.0,
+          "tempo_jump_probability", "0 to below 1");
   require(finite(s.observation_lambda) && s.observation_lambda > 1.0, "observation_lambda",
           "above 1");
   require(finite(s.min_onset) && s.min_onset > 0.0 && s.min_onset < 0.5, "min_onset",

@@ -44,6 +44,16 @@ struct Settings {
   // Tempo changes only at the beat, from interval i to j with probability
   // proportional to exp(-transition_lambda * |j / i - 1|).
   double transition_lambda = 100.0;
+  // Online, at each beat the tempo may also jump anywhere in the range,
+  // with this total probability spread evenly over the tempi. Music changes
+  // tempo abruptly at a new section, where small steps cannot follow; and a
+  // tempo taken wrongly early on (twice or three times the beat, before the
+  // accents have told) is left as soon as the beats since favour the right
+  // one by the price of a jump into it (e^23 for one of 161 tempi), instead
+  // of by all the lead the wrong one built up. Offline decoding sees the whole input and does
+  // without: its best path would jump to whichever level each passage
+  // favours, where a listener keeps one.
+  double tempo_jump_probability = 1e-8;
   // A beat state (the first `beat_region` positions) has likelihood o, any
   // other (1 - o) / (observation_lambda - 1), o being the onset feature.
   // Every beat passes its beat region once, so observation_lambda is also

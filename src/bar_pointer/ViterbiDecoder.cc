@@ -11,7 +11,7 @@ ViterbiDecoder::ViterbiDecoder(const Settings& s)
     : s_(validated(s)),
       space_(std::make_unique<StateSpace>(s_)),
       layout_(*space_),
-      filter_(*space_, s_.observation_lambda, s_.min_onset),
+      filter_(*space_, s_.observation_lambda, s_.min_onset, 0.0),  // no jumps offline
       evidence_(s_.confidenceFrames(), s_.confidence_half_nats),
       score_(space_->states(), 0.0),
       wrap_(space_->tempi()),

@@ -100,6 +100,33 @@ INSTANTIATE_TEST_SUITE_P(Tempi, ClickTrains,
                                            // A softer click on every half beat does not double a slow tempo.
                                            Case{60, 0, 0.1}, Case{80, 0, 0.1}, Case{100, 0, 0.1}));
 
+// An abrupt change of tempo, as at a new section: online, every beat from
+// `within` frames after the change on is on a click at the new tempo.
+TEST(Tracking, AnAbruptTempoChangeIsFollowedOnline) {
+  struct Change {
+    double from_bpm, to_bpm;
+    int64_t within;
+  };
+  for (const Change c : {Change{144, 104, 250}, Change{104, 144, 150}, Change{90, 120, 150}}) {
+    const double before = 6000.0 / c.from_bpm, after = 6000.0 / c.to_bpm;
+    ClickSpectra first(before, 0.0), second(after, 0.0);
+    // The first click at the new tempo comes one new interval after the last at the old.
+    const int64_t change = std::llround(std::floor(2000 / before) * before + after);
+    OnlineTracker online{Settings()};
+    int settled = 0, on_click = 0;
+    for (int64_t f = 0; f < change + 1500; ++f) {
+      const std::vector<double>& m = f < change ? first.frame(f) : second.frame(f - change);
+      const FrameResult r = online.process(m.data(), m.size());
+      if (!r.beat || r.beat_frame < change + c.within || r.beat_frame >= change + 1400) continue;
+      ++settled;
+      for (int64_t d = -3; d <= 3; ++d) on_click += second.clickAt(r.beat_frame - change + d);
+    }
+    EXPECT_EQ(on_click, settled) << c.from_bpm << " to " << c.to_bpm << " BPM";
+    EXPECT_NEAR(settled, (1400 - c.within) / after, 1.0)
+        << c.from_bpm << " to " << c.to_bpm << " BPM";
+  }
+}
+
 TEST(Tracking, BeatsUpToAFrameDoNotDependOnLaterAudio) {
   ClickSpectra a(50.0, 0.01, 1), b(37.0, 0.2, 2);
   OnlineTracker first{Settings()}, second{Settings()};
@@ -156,6 +183,7 @@ TEST(Tracking, SettingsOutOfRangeAreRefusedByName) {
       {"max_bpm", [](Settings& s) { s.max_bpm = 3000.0; }},   // intervals of 2 frames
       {"min_bpm", [](Settings& s) { s.min_bpm = 1.0; }},      // intervals of 6000 frames
       {"observation_lambda", [](Settings& s) { s.observation_lambda = 1.0; }},
+      {"tempo_jump_probability", [](Settings& s) { s.tempo_jump_probability = 1.0; }},
       {"min_onset", [](Settings& s) { s.min_onset = 0.0; }},
       {"announce_ahead", [](Settings& s) { s.announce_ahead = 40; }},
       {"offline_segment_seconds", [](Settings& s) { s.offline_segment_seconds = 10.0; }},
