@@ -111,16 +111,19 @@ void ForwardFilter::enterBeats() {
   const int tempi = space_.tempi();
   double* entering = entering_.data();
   std::fill(entering_.begin(), entering_.end(), 0.0);
-  double left = 0.0;
   for (int from = 0; from < tempi; ++from) {
     const double w = wrap_[from];
-    left += w;
     const int first = reach_[from].first, end = reach_[from].second;
     const double* p = weights_.data() + weights_at_[from] - first;
     for (int to = first; to < end; ++to) entering[to] += w * p[to];
   }
-  const double jumped = left * jump_;
-  for (int to = 0; to < tempi; ++to) alpha_[slot(to, 0)] = stay_ * entering[to] + jumped;
+  if (jump_ > 0.0) {
+    double left = 0.0;
+    for (int from = 0; from < tempi; ++from) left += wrap_[from];
+    const double jumped = left * jump_;
+    for (int to = 0; to < tempi; ++to) entering[to] = stay_ * entering[to] + jumped;
+  }
+  for (int to = 0; to < tempi; ++to) alpha_[slot(to, 0)] = entering[to];
 }
 
 // Each tempo's mass is summed in slot order, and the tempi are added up in
