@@ -50,9 +50,9 @@ struct Settings {
   // tempo taken wrongly early on (twice or three times the beat, before the
   // accents have told) is left as soon as the beats since favour the right
   // one by the price of a jump into it (e^23 for one of 161 tempi), instead
-  // of by all the lead the wrong one built up. Offline decoding sees the whole input and does
-  // without: its best path would jump to whichever level each passage
-  // favours, where a listener keeps one.
+  // of by all the lead the wrong one built up. Offline decoding sees the
+  // whole input and does without: its best path would jump to whichever
+  // level each passage favours, where a listener keeps one.
   double tempo_jump_probability = 1e-8;
   // A beat state (the first `beat_region` positions) has likelihood o, any
   // other (1 - o) / (observation_lambda - 1), o being the onset feature.
