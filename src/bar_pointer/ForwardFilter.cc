@@ -176,9 +176,10 @@ double ForwardFilter::sumTempi() {
   return total;
 }
 
-// The flat index (StateSpace order) of the most probable state, the first
-// of equals: the first tempo holding the highest value, and the first slot
-// of it holding that value.
+// The flat index of the most probable state, the first of equals in
+// StateSpace order: the first tempo holding the highest value, and its
+// first position holding that value (equals are common while the evidence
+// is still flat, and the beat rule reads the position).
 int ForwardFilter::firstOfHighest() const {
   int tempo = 0;
   double top = -1.0;
@@ -188,8 +189,10 @@ int ForwardFilter::firstOfHighest() const {
       tempo = t;
     }
   const double* a = alpha_.data() + ring_at_[tempo];
-  for (int i = 0; i < space_.interval(tempo); ++i)
+  for (int p = 0; p < space_.interval(tempo); ++p) {
+    const int i = layout_.ringSlot(tempo, p);
     if (a[i] == top) return space_.offset(tempo) + i;
+  }
   return space_.offset(tempo);  // not reached: top is one of the tempo's values
 }
 

@@ -7,17 +7,18 @@
 namespace bar_pointer {
 
 LogFilterbank::LogFilterbank(double sample_rate, int window_size, double min_frequency,
-                             double max_frequency, int bands_per_octave) {
+                             double max_frequency, int bands_per_octave, double reference,
+                             bool unit_sum) {
   const double bin_width = sample_rate / window_size;
   const int last_bin = window_size / 2;
   const double top = std::min(max_frequency, sample_rate / 2.0);
-  // Centres on the grid 440 * 2^(k / bands_per_octave), from the first at
-  // or above min_frequency to the last at or below top.
-  const double kmin = std::ceil(bands_per_octave * std::log2(min_frequency / 440.0));
-  const double kmax = std::floor(bands_per_octave * std::log2(top / 440.0));
+  // Centres on the grid reference * 2^(k / bands_per_octave), from the
+  // first at or above min_frequency to the last at or below top.
+  const double kmin = std::ceil(bands_per_octave * std::log2(min_frequency / reference));
+  const double kmax = std::floor(bands_per_octave * std::log2(top / reference));
   std::vector<int> bins;
   for (double k = kmin; k <= kmax; k += 1.0) {
-    const int b = int(std::lround(440.0 * std::pow(2.0, k / bands_per_octave) / bin_width));
+    const int b = int(std::lround(reference * std::pow(2.0, k / bands_per_octave) / bin_width));
     if (b >= 0 && b <= last_bin && (bins.empty() || b > bins.back())) bins.push_back(b);
   }
   if (bins.size() < 3)
@@ -31,6 +32,7 @@ LogFilterbank::LogFilterbank(double sample_rate, int window_size, double min_fre
     for (int b = centre; b < hi; ++b) w.push_back(1.0 - double(b - centre) / (hi - centre));
     double sum = 0.0;
     for (double x : w) sum += x;
+    if (!unit_sum) sum = 1.0;
     start_.push_back(lo);
     centre_.push_back(centre * bin_width);
     weight_at_.push_back(int(weights_.size()));

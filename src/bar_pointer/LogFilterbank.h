@@ -1,6 +1,6 @@
 // Triangular filters on a logarithmic frequency axis: `bands_per_octave`
-// per octave, centred on the equal-tempered grid, each normalised to unit
-// sum. At low frequencies, where neighbouring centres fall on the same FFT
+// per octave, centred on the grid reference * 2^(k / bands_per_octave),
+// each normalised to unit sum or to a peak of 1. At low frequencies, where neighbouring centres fall on the same FFT
 // bin, duplicates are merged, so every band sees at least one bin of its own.
 #pragma once
 
@@ -12,7 +12,7 @@ class LogFilterbank {
  public:
   // Throws std::invalid_argument if the range holds fewer than 3 distinct bins.
   LogFilterbank(double sample_rate, int window_size, double min_frequency, double max_frequency,
-                int bands_per_octave);
+                int bands_per_octave, double reference = 440.0, bool unit_sum = true);
 
   int bands() const { return int(start_.size()); }
   // Centre frequency of each band, Hz.

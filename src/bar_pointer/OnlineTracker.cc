@@ -28,19 +28,36 @@ FrameResult OnlineTracker::processOnset(double onset) {
   r.onset = onset;
   const ForwardFilter::State best = filter_.best();
   r.interval = space_->interval(best.tempo);
+  evidence_.push(filter_.lastGain());
+  const bool by_best_state = s_.beat_decision == Settings::BeatDecision::kBestStateWrap;
   // The most probable time of the next beat, over all tempi together: the
   // single best state alone flickers between tempi and phases of similar
   // probability.
-  const int until = filter_.framesToNextBeat();
-  evidence_.push(filter_.lastGain());
+  const int until = by_best_state ? (r.interval - best.position) % r.interval
+                                  : filter_.framesToNextBeat();
   const int64_t due = r.frame + until;
-  r.confidence = evidence_.confidence() * accentOf(due, r.interval);
-  if (until <= s_.announce_ahead &&
-      (last_beat_ < 0 || double(due - last_beat_) >= s_.min_beat_spacing * r.interval)) {
+  auto spaced = [&](int64_t beat) {
+    return last_beat_ < 0 || double(beat - last_beat_) >= s_.min_beat_spacing * r.interval;
+  };
+  auto announce = [&](int64_t beat) {
     r.beat = true;
-    r.beat_frame = due;
-    last_beat_ = due;
+    r.beat_frame = beat;
+    last_beat_ = beat;
+  };
+  if (!by_best_state) {
+    if (until <= s_.announce_ahead && spaced(due)) announce(due);
+  } else {
+    // A wrap is a fall of the phase by more than half a cycle, whether the
+    // best state passed position 0 or another state took over.
+    const double phase = double(best.position) / r.interval;
+    const bool wrapped = r.frame > 0 && last_phase_ - phase > 0.5;
+    last_phase_ = phase;
+    if (s_.announce_ahead > 0 && until <= s_.announce_ahead && spaced(due))
+      announce(due);
+    else if (wrapped && spaced(r.frame))
+      announce(r.frame);
   }
+  r.confidence = evidence_.confidence() * accentOf(r.beat ? r.beat_frame : due, r.interval);
   r.tempo = tempoNear(r.interval);
   return r;
 }

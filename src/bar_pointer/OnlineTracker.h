@@ -1,6 +1,7 @@
 // The bar-pointer beat tracker, online: one magnitude spectrum in per frame,
 // the onset feature, the forward filter, and a beat announced when the most
-// probable state reaches the beat (or `announce_ahead` frames before it).
+// probable state reaches the beat (or `announce_ahead` frames before it);
+// see Settings::beat_decision.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +57,7 @@ class OnlineTracker {
   EvidenceWindow evidence_;
   int64_t frame_ = 0;
   int64_t last_beat_ = -1;
+  double last_phase_ = 0.0;  // of the best state, for BeatDecision::kBestStateWrap
   double smoothed_interval_ = 0.0;
   std::vector<double> onsets_;  // ring of the recent onset features, by frame
 

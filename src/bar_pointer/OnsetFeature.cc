@@ -35,7 +35,8 @@ bool allMagnitudes(const double* m, std::size_t count) {
 
 OnsetFeature::OnsetFeature(const Settings& s)
     : s_(s),
-      bank_(s.sample_rate, s.window_size, s.min_frequency, s.max_frequency, s.bands_per_octave),
+      bank_(s.sample_rate, s.window_size, s.min_frequency, s.max_frequency, s.bands_per_octave,
+            s.band_reference, s.unit_sum_filters),
       bands_(bank_.bands()),
       past_(s.diff_frames, std::vector<double>(bank_.bands(), 0.0)),
       rise_history_(std::max<std::size_t>(1, std::size_t(std::lround(s.floor_seconds *
@@ -56,6 +57,8 @@ double OnsetFeature::process(const double* m, std::size_t count) {
                                     " is not a finite magnitude");
 
   bank_.apply(m, bands_.data());
+  if (s_.magnitude_scale != 1.0)
+    for (double& b : bands_) b *= s_.magnitude_scale;
   if (s_.compression > 0.0)
     for (double& b : bands_) b = std::log1p(s_.compression * b);
 

@@ -26,6 +26,8 @@ void validate(const Settings& s) {
   require(finite(s.max_frequency) && s.max_frequency > s.min_frequency, "max_frequency",
           "above min_frequency");
   require(s.bands_per_octave >= 1 && s.bands_per_octave <= 96, "bands_per_octave", "1 to 96");
+  require(finite(s.band_reference) && s.band_reference > 0.0, "band_reference", "above 0 Hz");
+  require(finite(s.magnitude_scale) && s.magnitude_scale > 0.0, "magnitude_scale", "above 0");
   require(finite(s.compression) && s.compression >= 0.0, "compression", "0 or more");
   require(s.max_filter_bands >= 1 && s.max_filter_bands % 2 == 1 && s.max_filter_bands <= 15,
           "max_filter_bands", "odd, 1 to 15");
@@ -44,6 +46,8 @@ void validate(const Settings& s) {
   require(finite(s.max_bpm) && s.max_bpm > s.min_bpm, "max_bpm", "above min_bpm");
   require(finite(s.transition_lambda) && s.transition_lambda >= 0.0, "transition_lambda",
           "0 or more");
+  require(finite(s.transition_cutoff) && s.transition_cutoff >= 0.0, "transition_cutoff",
+          "0 or more");
   require(finite(s.tempo_jump_probability) && s.tempo_jump_probability >= 0.0 &&
               s.tempo_jump_probability < 1.0,
           "tempo_jump_probability", "0 to below 1");
@@ -53,6 +57,9 @@ void validate(const Settings& s) {
           "above 0 and below 0.5");
   require(finite(s.min_beat_spacing) && s.min_beat_spacing >= 0.0 && s.min_beat_spacing < 1.0,
           "min_beat_spacing", "0 to below 1");
+  require(s.beat_decision == Settings::BeatDecision::kNextBeatPosterior ||
+              s.beat_decision == Settings::BeatDecision::kBestStateWrap,
+          "beat_decision", "kNextBeatPosterior or kBestStateWrap");
   require(s.announce_ahead >= 0, "announce_ahead", "0 or more frames");
   require(finite(s.confidence_seconds) && s.confidence_seconds > 0.0 &&
               s.confidence_seconds <= 600.0,

@@ -21,6 +21,16 @@ struct Settings {
   double min_frequency = 30.0;      // Hz
   double max_frequency = 16000.0;   // Hz, or Nyquist if lower
   int bands_per_octave = 12;
+  // Band centres lie on band_reference * 2^(k / bands_per_octave): the
+  // equal-tempered grid, or one anchored at min_frequency.
+  double band_reference = 440.0;    // Hz
+  // Each filter's weights sum to 1 (a band is the mean of its bins), or its
+  // peak is 1 (wide high bands then weigh more than narrow low ones).
+  bool unit_sum_filters = true;
+  // Magnitudes are multiplied by this before the filterbank. It sets where
+  // log(1 + compression * band) bends: an unnormalised FFT of a Hann window
+  // of N samples puts a full-scale sine at N / 4, so 4 / N puts it near 1.
+  double magnitude_scale = 1.0;
   double compression = 10.0;        // log(1 + compression * band)
   int max_filter_bands = 3;         // width of the maximum filter, odd
   int diff_frames = 1;              // the rise is taken over this many frames
@@ -44,6 +54,9 @@ struct Settings {
   // Tempo changes only at the beat, from interval i to j with probability
   // proportional to exp(-transition_lambda * |j / i - 1|).
   double transition_lambda = 100.0;
+  // Tempo changes costing more than this (nats) are dropped before each
+  // tempo's transitions are normalised.
+  double transition_cutoff = 30.0;
   // Online, at each beat the tempo may also jump anywhere in the range,
   // with this total probability spread evenly over the tempi. Music changes
   // tempo abruptly at a new section, where small steps cannot follow; and a
@@ -75,6 +88,13 @@ struct Settings {
   // or after the moment the decision is made with a 46 ms window.
   double min_beat_spacing = 0.6;
   int announce_ahead = 3;
+  // What decides a beat online: the most probable number of frames to the
+  // next beat over all tempi together (steady where tempi and phases of
+  // similar probability take turns as the best state), or the phase of the
+  // single most probable state wrapping through 0 (or reaching within
+  // announce_ahead frames of it).
+  enum class BeatDecision { kNextBeatPosterior, kBestStateWrap };
+  BeatDecision beat_decision = BeatDecision::kNextBeatPosterior;
   // Confidence of a beat: that the tracker is locked on (how much better
   // than chance the posterior predicted the onsets of the last
   // `confidence_seconds`, in nats, mapped to [0, 1) so that

@@ -5,15 +5,6 @@
 
 namespace bar_pointer {
 
-namespace {
-
-// Transitions less likely than e^-kCutoff relative to staying are dropped:
-// they could never matter in double precision next to the kept ones, and
-// dropping them keeps the transition lists short.
-constexpr double kCutoff = 30.0;
-
-}  // namespace
-
 Intervals intervalRange(const Settings& s) {
   const double fps = s.framesPerSecond();
   Intervals iv;
@@ -40,7 +31,9 @@ StateSpace::StateSpace(const Settings& s) : beat_region_(s.beat_region) {
     double total = 0.0;
     for (int to = 0; to < n; ++to) {
       const double cost = s.transition_lambda * std::fabs(interval_[to] / i - 1.0);
-      if (cost <= kCutoff) total += weight[to] = std::exp(-cost);
+      // At e^-30 a change could never matter next to staying in double
+      // precision; dropping such changes keeps the lists short.
+      if (cost <= s.transition_cutoff) total += weight[to] = std::exp(-cost);
     }
     for (int to = 0; to < n; ++to)
       if (weight[to] > 0.0) into_[to].push_back({from, weight[to] / total});
