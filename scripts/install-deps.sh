@@ -20,6 +20,7 @@ packages=(
   sox
   python3-dev python3-numpy python3-pybind11 python3-pytest python3-mir-eval
   espeak-ng python3-scipy  # bench/tool/speech_mix_eval.py
+  mma fluidsynth timgm6mb-soundfont musescore-general-soundfont csound-soundfont python3-mido  # corpus/build.py
   vamp-plugin-sdk vamp-examples
   "${picture[@]}"
   "$@"
