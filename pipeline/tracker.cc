@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 
 #include "bar_pointer/ViterbiDecoder.h"
 #include "bar_pointer_settings.h"
+#include "beat_tempo.h"
 #include "beat_time.h"
 #include "framer.h"
 #include "network.h"
@@ -56,6 +58,20 @@ struct Tracker::State {
   std::vector<float> onsets;  // with frame_onsets, not yet taken
   int64_t frames = 0;
   bool finished = false;
+  bool locked = false;  // see reported()
+  // The tempo is fitted through up to this many beats on either side
+  // (online, before) of each beat.
+  static constexpr size_t kTempoReach = 8;
+  std::deque<double> beat_times;  // seconds, of the latest beats the tracker gave, silenced ones too
+  // Offline: decoded beats, those before next_decoded already taken (the
+  // neighbours of the rest).
+  struct Decoded {
+    Beat beat;
+    bool silent = false;
+  };
+  std::deque<Decoded> decoded;
+  size_t next_decoded = 0;
+  std::vector<Beat> unlocked;  // decoded before any lock
 
   // Whether the queue holds the next frame's new samples (all of what is
   // left once the stream has ended).
@@ -68,25 +84,63 @@ struct Tracker::State {
   }
   void push(const float* samples, const float* reference, int64_t frames);
   void run(std::vector<Beat>& beats);
-  void takeDecoded(std::vector<Beat>& beats);
+  // Offline: moves the beats whose neighbours are decoded (`all`: every
+  // beat) into `beats`.
+  void takeDecoded(std::vector<Beat>& beats, bool all = false);
+  // Whether a beat that passed the silence gate is reported: none before
+  // the tracker first locked on, since it announces beats in a tone or
+  // noise too, unless unlocked_beats asks for them. The bar-pointer
+  // tracker's confidence stays 0 there, while music lifts it to a quarter
+  // of the threshold within seconds (some pieces give their first reliable
+  // beat only after 20 s); the stpm node's reliability does not tell noise
+  // from music, so there it takes a reliable beat.
+  bool reported(float confidence) {
+    const float level = settings.tracker == TrackerKind::kBarPointer
+                            ? 0.25f * settings.threshold : settings.threshold;
+    locked = locked || confidence >= level;
+    return locked || options.unlocked_beats;
+  }
 };
 
 // Decoded beats come in time order; the gate judges each by the second
-// before the frame it falls on.
-void Tracker::State::takeDecoded(std::vector<Beat>& beats) {
+// before the frame it falls on. A beat waits for the beats after it, which
+// its tempo is fitted through.
+void Tracker::State::takeDecoded(std::vector<Beat>& beats, bool all) {
   for (const bar_pointer::DecodedBeat& d : decoder->takeBeats()) {
     const double time = decodedBeatTime(settings, d.frame);
     const int64_t at = std::llround(time * settings.sample_rate);
-    const bool silent = gate.silentAt(at);
+    Decoded pending;
+    pending.silent = gate.silentAt(at);
     gate.forgetBefore(at);
-    if (silent) continue;
-    Beat b;
+    Beat& b = pending.beat;
     b.frame = d.frame;
     b.time = time + options.offset;
     b.reliable = d.confidence >= double(settings.threshold);
-    b.tempo = b.reliable ? float(d.tempo) : 0.0f;
+    b.tempo = float(d.tempo);  // whole frames: for a beat that has no neighbour
     b.confidence = float(d.confidence);
-    beats.push_back(std::move(b));
+    decoded.push_back(std::move(pending));
+    beat_times.push_back(time);
+  }
+  for (; next_decoded < decoded.size() && (all || decoded.size() - next_decoded > kTempoReach);
+       ++next_decoded) {
+    Decoded& d = decoded[next_decoded];
+    const double tempo = tempoAround(beat_times, next_decoded, kTempoReach, kTempoReach);
+    if (!std::isnan(tempo)) d.beat.tempo = float(tempo);
+    if (d.silent) continue;
+    // The decoded path is one decision: a lock anywhere on it vouches for
+    // the beats before, which wait for it.
+    if (!reported(d.beat.confidence)) {
+      unlocked.push_back(std::move(d.beat));
+      continue;
+    }
+    for (Beat& b : unlocked) beats.push_back(std::move(b));
+    unlocked.clear();
+    beats.push_back(std::move(d.beat));
+  }
+  while (next_decoded > kTempoReach) {
+    decoded.pop_front();
+    beat_times.pop_front();
+    --next_decoded;
   }
 }
 
@@ -123,15 +177,25 @@ void Tracker::State::run(std::vector<Beat>& beats) {
     // Later beats fall on this frame's window or after it.
     gate.forgetBefore(k * settings.advance);
     if (!r.beat) continue;
+    const double time = announcedBeatTime(settings, k, r.beat_ahead);
+    beat_times.push_back(time);
+    if (beat_times.size() > kTempoReach + 1) beat_times.pop_front();
     // The gate judges the second before the beat's time as far as it was
     // heard: a bar-pointer beat may be predicted a little ahead.
-    const double time = announcedBeatTime(settings, k, r.beat_ahead);
     if (gate.silentAt(std::min<int64_t>(std::llround(time * rate), heard_end))) continue;
+    if (!reported(r.confidence)) continue;
     Beat b;
     b.frame = k;
     b.time = time + options.offset;
     b.reliable = r.tempo != 0.0f;
-    b.tempo = r.tempo;
+    // The bar-pointer node's tempo of a reliable beat lies between frames;
+    // the stpm node's is whole frames, and neither tells one with a
+    // discarded beat: the beats' own times tell it then.
+    const double fitted = tempoAround(beat_times, beat_times.size() - 1, kTempoReach, 0);
+    const bool node_tempo = r.tempo != 0.0f && (settings.tracker == TrackerKind::kBarPointer ||
+                                                std::isnan(fitted));
+    b.tempo = node_tempo ? r.tempo
+              : std::isnan(fitted) ? std::numeric_limits<float>::quiet_NaN() : float(fitted);
     b.confidence = r.confidence;
     if (options.vectors) {
       b.onset = std::move(r.onset);
@@ -237,7 +301,7 @@ std::vector<Beat> Tracker::finish() {
   st.run(beats);
   if (st.decoder) {
     st.decoder->finish();
-    st.takeDecoded(beats);
+    st.takeDecoded(beats, true);
   }
   return beats;
 }

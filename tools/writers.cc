@@ -88,10 +88,10 @@ class CsvWriter : public BeatWriter {
     flush();
   }
   void beat(const BeatEvent& b) override {
-    if (b.reliable)
-      std::fprintf(out_, "%.4f,1,%.2f,%.4f\n", b.time, double(b.tempo), double(b.confidence));
-    else
-      std::fprintf(out_, "%.4f,0,,%.4f\n", b.time, double(b.confidence));
+    // The tempo of a discarded beat too; empty only before there is any.
+    std::fprintf(out_, "%.4f,%d,", b.time, b.reliable ? 1 : 0);
+    if (std::isfinite(b.tempo)) std::fprintf(out_, "%.2f", double(b.tempo));
+    std::fprintf(out_, ",%.4f\n", double(b.confidence));
     flush();
   }
   void end(const Summary& s) override {
@@ -142,7 +142,7 @@ class JsonWriter : public BeatWriter {
   void beat(const BeatEvent& b) override {
     std::fprintf(out_, "%s\n  {\"time\": %.4f, \"reliable\": %s, \"tempo\": ", first_ ? "" : ",",
                  b.time, b.reliable ? "true" : "false");
-    if (b.reliable && std::isfinite(b.tempo)) std::fprintf(out_, "%.2f", double(b.tempo));
+    if (std::isfinite(b.tempo)) std::fprintf(out_, "%.2f", double(b.tempo));
     else std::fprintf(out_, "null");
     std::fprintf(out_, ", \"confidence\": %.4f, \"frame\": %lld", double(b.confidence),
                  (long long)b.frame);

@@ -78,6 +78,11 @@ struct Settings {
   // Beats after a second of input below this level (dBFS, the channel mean)
   // are dropped: the trackers announce beats in silence. 0 = keep them.
   double silence_gate = -60.0;
+  // Also report the beats before the tracker first locked on: it announces
+  // beats in a tone or noise too, all discarded. Locked: bar-pointer, a
+  // beat's confidence reached a quarter of the threshold (offline, anywhere
+  // on the decoded path); stpm, a reliable beat.
+  bool unlocked_beats = false;
 
   // Keep each analysis frame's onset strength for Tracker::takeOnsets()
   // (not a tool option: for front ends that show it).

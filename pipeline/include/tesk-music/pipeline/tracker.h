@@ -1,12 +1,14 @@
 // Tracks the beats of one stream: interleaved float samples in, in blocks
 // of any size, beats out as the tracker announces them. The stream is
 // resampled to the analysis rate, cut into frames, turned into spectra and
-// run through the plug-in's tracker node; beats after silence are dropped.
+// run through the plug-in's tracker node; beats after silence, and those
+// before the tracker first locked on, are dropped.
 // The same samples and settings give the same beats however the blocks are
 // cut. Not thread-safe; separate trackers share nothing but the plug-in.
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -18,7 +20,12 @@ struct Beat {
   int64_t frame = 0;        // analysis frame on which the beat was announced (or decoded)
   double time = 0.0;        // seconds from the start of the stream, plus the offset
   bool reliable = false;    // the tracker's reliability reached the threshold
-  float tempo = 0.0f;       // BPM; 0 for a discarded beat
+  // BPM: the tracker's tempo at the beat, for a discarded beat too
+  // (`reliable` says whether to trust it), fitted through the times of the
+  // beats around it where the node's own is whole frames (stpm, offline)
+  // or not told (a discarded beat); NaN only while there is none yet (the
+  // stream's first beat).
+  float tempo = std::numeric_limits<float>::quiet_NaN();
   float confidence = 0.0f;  // the tracker's reliability on that frame
   // The node's onset, stpm and chroma vectors of that frame; with
   // Settings::vectors only.
