@@ -69,6 +69,8 @@ void set(Settings& s, const std::string& key, const std::string& text) {
   };
   if (key == "unit_sum_filters") {
     s.unit_sum_filters = number(key, text) != 0.0;
+  } else if (key == "snap_ties_to_even") {
+    s.snap_ties_to_even = number(key, text) != 0.0;
   } else if (key == "beat_decision") {
     if (text == "next_beat_posterior" || text == "0")
       s.beat_decision = Settings::BeatDecision::kNextBeatPosterior;

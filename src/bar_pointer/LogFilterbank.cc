@@ -8,7 +8,7 @@ namespace bar_pointer {
 
 LogFilterbank::LogFilterbank(double sample_rate, int window_size, double min_frequency,
                              double max_frequency, int bands_per_octave, double reference,
-                             bool unit_sum) {
+                             bool unit_sum, bool ties_to_even) {
   const double bin_width = sample_rate / window_size;
   const int last_bin = window_size / 2;
   const double top = std::min(max_frequency, sample_rate / 2.0);
@@ -18,7 +18,10 @@ LogFilterbank::LogFilterbank(double sample_rate, int window_size, double min_fre
   const double kmax = std::floor(bands_per_octave * std::log2(top / reference));
   std::vector<int> bins;
   for (double k = kmin; k <= kmax; k += 1.0) {
-    const int b = int(std::lround(reference * std::pow(2.0, k / bands_per_octave) / bin_width));
+    const double f = reference * std::pow(2.0, k / bands_per_octave);
+    // nearbyint rounds halves to even in the default rounding mode.
+    const int b = ties_to_even ? int(std::nearbyint(f * window_size / sample_rate))
+                               : int(std::lround(f / bin_width));
     if (b >= 0 && b <= last_bin && (bins.empty() || b > bins.back())) bins.push_back(b);
   }
   if (bins.size() < 3)

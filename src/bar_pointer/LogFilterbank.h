@@ -12,7 +12,8 @@ class LogFilterbank {
  public:
   // Throws std::invalid_argument if the range holds fewer than 3 distinct bins.
   LogFilterbank(double sample_rate, int window_size, double min_frequency, double max_frequency,
-                int bands_per_octave, double reference = 440.0, bool unit_sum = true);
+                int bands_per_octave, double reference = 440.0, bool unit_sum = true,
+                bool ties_to_even = false);
 
   int bands() const { return int(start_.size()); }
   // Centre frequency of each band, Hz.

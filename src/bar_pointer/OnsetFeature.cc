@@ -36,7 +36,7 @@ bool allMagnitudes(const double* m, std::size_t count) {
 OnsetFeature::OnsetFeature(const Settings& s)
     : s_(s),
       bank_(s.sample_rate, s.window_size, s.min_frequency, s.max_frequency, s.bands_per_octave,
-            s.band_reference, s.unit_sum_filters),
+            s.band_reference, s.unit_sum_filters, s.snap_ties_to_even),
       bands_(bank_.bands()),
       past_(s.diff_frames, std::vector<double>(bank_.bands(), 0.0)),
       rise_history_(std::max<std::size_t>(1, std::size_t(std::lround(s.floor_seconds *

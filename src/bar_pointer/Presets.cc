@@ -16,6 +16,7 @@ Settings prototypeModel(const Settings& framing) {
   s.bands_per_octave = 12;
   s.band_reference = 30.0;
   s.unit_sum_filters = false;
+  s.snap_ties_to_even = true;
   // The prototype divides its magnitudes by half its window's sum, so that
   // a full-scale sine peaks near 1; a periodic Hann of N sums to N / 2.
   s.magnitude_scale = 4.0 / framing.window_size;

@@ -27,6 +27,9 @@ struct Settings {
   // Each filter's weights sum to 1 (a band is the mean of its bins), or its
   // peak is 1 (wide high bands then weigh more than narrow low ones).
   bool unit_sum_filters = true;
+  // A centre exactly halfway between two FFT bins is snapped to the even
+  // one rather than the upper (as numpy rounds).
+  bool snap_ties_to_even = false;
   // Magnitudes are multiplied by this before the filterbank. It sets where
   // log(1 + compression * band) bends: an unnormalised FFT of a Hann window
   // of N samples puts a full-scale sine at N / 4, so 4 / N puts it near 1.
