@@ -14,6 +14,7 @@
 #include "beat_time.h"
 #include "framer.h"
 #include "network.h"
+#include "tesk-music/pipeline/console.h"
 #include "tesk-music/pipeline/plugin.h"
 #include "resampler.h"
 #include "sample_queue.h"
@@ -239,6 +240,7 @@ void Tracker::State::push(const float* samples, const float* reference, int64_t 
 }
 
 Tracker::Tracker(const Settings& given, int sample_rate, int channels) {
+  ConsoleRoute route(given.console);
   if (const std::string problem = settingsProblem(given); !problem.empty())
     throw SettingsError(problem);
   TrackerSettings s = trackerSettings(given, analysisRate(given, sample_rate), channels);
@@ -250,7 +252,11 @@ Tracker::Tracker(const Settings& given, int sample_rate, int channels) {
       std::make_unique<BeatNetwork>(s, state_->framer, state_->reference_framer.get());
 }
 
-Tracker::~Tracker() = default;
+Tracker::~Tracker() {
+  // The node says goodbye.
+  ConsoleRoute route(state_ ? state_->options.console : ConsoleLines::kStandardOutput);
+  state_.reset();
+}
 
 const TrackerSettings& Tracker::settings() const { return state_->settings; }
 
@@ -263,6 +269,7 @@ std::vector<float> Tracker::takeOnsets() {
 }
 
 std::vector<Beat> Tracker::process(const float* samples, int64_t frames) {
+  ConsoleRoute route(state_->options.console);
   std::vector<Beat> beats;
   state_->push(samples, nullptr, frames);
   state_->run(beats);
@@ -273,6 +280,7 @@ std::vector<Beat> Tracker::process(const float* samples, const float* reference,
   if (!state_->options.cancel_reference)
     throw std::logic_error(
         "Tracker::process with a reference needs Settings::cancel_reference");
+  ConsoleRoute route(state_->options.console);
   std::vector<Beat> beats;
   state_->push(samples, reference, frames);
   state_->run(beats);
@@ -283,6 +291,7 @@ std::vector<Beat> Tracker::finish() {
   State& st = *state_;
   std::vector<Beat> beats;
   if (st.finished) return beats;
+  ConsoleRoute route(st.options.console);
   st.finished = true;
   finishTo(st.resampler, st.queue, st.resampled);
   st.queue.close();

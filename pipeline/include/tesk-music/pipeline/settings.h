@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "tesk-music/pipeline/console.h"
 #include "tesk-music/pipeline/errors.h"
 
 namespace tesk_pipeline {
@@ -102,6 +103,11 @@ struct Settings {
 
   // The plug-in to load; empty = next to this library or the program.
   std::string plugin_path;
+
+  // Where the node's console lines go while the tracker runs (not a tool
+  // option: the tool points its whole standard output elsewhere; a front
+  // end inside another program cannot).
+  ConsoleLines console = ConsoleLines::kStandardOutput;
 };
 
 // `s` with every unset tracking option at the chosen tracker's default

@@ -36,7 +36,8 @@ class Tracker {
  public:
   // Loads the plug-in (once per process) and builds the network for a
   // stream of `sample_rate` Hz and `channels` channels. Throws
-  // SettingsError, PluginError or NodeError.
+  // SettingsError, PluginError or NodeError. The node's console lines, in
+  // every call and the destructor, go where Settings::console says.
   Tracker(const Settings& settings, int sample_rate, int channels);
   ~Tracker();
   Tracker(const Tracker&) = delete;
