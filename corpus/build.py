@@ -63,7 +63,13 @@ def click_errors(row, arranged, ticks, rel, workdir):
 
 
 def build_one(job):
-    row, out, check = job
+    try:
+        return build_excerpt(*job)
+    except (cl.CorpusError, OSError, ValueError) as e:
+        return {'id': job[0]['id'], 'error': str(e)}
+
+
+def build_excerpt(row, out, check):
     with cl.tmpdir() as d:
         arranged, ticks, rel, pos = prepare(row, d)
         raw = os.path.join(d, 'raw.wav')
@@ -191,11 +197,16 @@ def main():
     results = {}
     for i, res in enumerate(pool.imap_unordered(build_one, jobs, chunksize=1)):
         results[res['id']] = res
+        if 'error' in res:
+            print('build: FAILED %s: %s' % (res['id'], res['error']), flush=True)
         if (i + 1) % 25 == 0 or i + 1 == len(jobs):
             print('build: %d/%d excerpts, %.0f s' % (i + 1, len(jobs), time.time() - start),
                   flush=True)
     pool.close()
     elapsed = time.time() - start
+    failed = [r for r in rows if 'error' in results[r['id']]]
+    if failed:
+        sys.exit('build: %d excerpts failed, e.g. %s' % (len(failed), failed[0]['id']))
 
     pieces = [piece(r, np.array(results[r['id']]['times'])) for r in rows]
     with open(os.path.join(args.out, 'corpus.json'), 'w') as f:

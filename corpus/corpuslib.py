@@ -20,12 +20,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 STYLE_DIR = os.path.join(HERE, 'styles')
 STDLIB = '/usr/share/mma/lib/stdlib'
 
-# name -> (file, Debian package, licence). FluidR3 is deliberately absent.
+# name -> (file, Debian package, licence). FluidR3_GM is deliberately absent.
 SOUNDFONTS = {
     'timgm6mb': ('/usr/share/sounds/sf2/TimGM6mb.sf2', 'timgm6mb-soundfont', 'GPL-2'),
     'musescore': ('/usr/share/sounds/sf3/MuseScore_General.sf3',
                   'musescore-general-soundfont', 'MIT'),
-    'csound': ('/usr/share/sounds/sf2/sf_GMbank.sf2', 'csound-soundfont', 'LGPL-2.1+'),
+    'csound': ('/usr/share/sounds/sf2/sf_GMbank.sf2', 'csound-soundfont', 'public domain'),
 }
 
 CLICK_NOTE = 76      # GM hi wood block: short, bright, same in every GM kit
@@ -110,8 +110,8 @@ def chart(row, extra_seconds=1.5):
     bpm1 = float(row['bpm_end'])
     bps = float(row['beats_per_bar'])
     need = float(row['offset_s']) + float(row['length_s']) + extra_seconds
-    # Bars are counted with the slower tempo so the MIDI always outlasts the cut.
-    nbars = int(np.ceil(need * min(bpm0, bpm1) / 60.0 / bps)) + 2
+    # Bars are counted at the faster tempo so the MIDI always outlasts the cut.
+    nbars = int(np.ceil(need * max(bpm0, bpm1) / 60.0 / bps)) + 2
     curve = row['tempo_curve']
     change_bar = None
     if curve != 'constant':
