@@ -1,11 +1,28 @@
 #include "beat_tracker_plugin.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
+#include <string>
 
 namespace {
 
 enum Output { kBeats, kTempo, kConfidence, kOnset };
+
+// The pipeline's messages name the tool's options; a host shows parameters.
+std::string inParameterNames(std::string message) {
+  static const char* const kNames[][2] = {
+      {"--min-bpm", "min_bpm"},     {"--max-bpm", "max_bpm"},
+      {"--threshold", "threshold"}, {"--compress", "compress"},
+      {"--tracker", "tracker"},     {"--offline", "offline"},
+      // The plug-in has no advance to change.
+      {"a smaller --advance or ", "a smaller "}, {"a larger --advance or ", "a larger "}};
+  for (const auto& n : kNames)
+    for (size_t at = message.find(n[0]); at != std::string::npos; at = message.find(n[0], at))
+      message.replace(at, std::string(n[0]).size(), n[1]);
+  return message;
+}
 
 Vamp::Plugin::OutputDescriptor perBeat(const char* id, const char* name, const char* description,
                                        const char* unit, int bins) {
@@ -29,7 +46,7 @@ BeatTrackerPlugin::~BeatTrackerPlugin() = default;
 
 std::string BeatTrackerPlugin::getDescription() const {
   return "Beats and tempo as tesk-beat tracks them (bar-pointer or stpm tracker), announced as "
-         "the audio plays";
+         "the audio plays, or decoded from the whole input (offline)";
 }
 
 Vamp::Plugin::ParameterList BeatTrackerPlugin::getParameterDescriptors() const {
@@ -54,6 +71,10 @@ Vamp::Plugin::ParameterList BeatTrackerPlugin::getParameterDescriptors() const {
       param("tracker", "Tracker", "bar-pointer (the default) or stpm", "", 0, 1, 0, true);
   tracker.valueNames = {"bar-pointer", "stpm"};
   list.push_back(tracker);
+  list.push_back(param("offline", "Offline decoding",
+                       "1: the whole input decoded at its end (bar-pointer only; scores higher); "
+                       "0: beats as they are announced",
+                       "", 0, 1, 0, true));
   list.push_back(param("min_bpm", "Slowest tempo",
                        "0 = the tracker's default (bar-pointer 55, stpm 79)", "BPM", 0,
                        float(kMinBpmRange.max), 0, true));
@@ -74,6 +95,7 @@ Vamp::Plugin::ParameterList BeatTrackerPlugin::getParameterDescriptors() const {
 
 float BeatTrackerPlugin::getParameter(std::string id) const {
   if (id == "tracker") return tracker_;
+  if (id == "offline") return offline_;
   if (id == "min_bpm") return min_bpm_;
   if (id == "max_bpm") return max_bpm_;
   if (id == "threshold") return threshold_;
@@ -84,6 +106,7 @@ float BeatTrackerPlugin::getParameter(std::string id) const {
 
 void BeatTrackerPlugin::setParameter(std::string id, float value) {
   if (id == "tracker") tracker_ = value;
+  else if (id == "offline") offline_ = value;
   else if (id == "min_bpm") min_bpm_ = value;
   else if (id == "max_bpm") max_bpm_ = value;
   else if (id == "threshold") threshold_ = value;
@@ -95,7 +118,9 @@ Vamp::Plugin::OutputList BeatTrackerPlugin::getOutputDescriptors() const {
   OutputList list;
   list.push_back(perBeat("beats", "Beats",
                          "each beat, labelled with its tempo and whether it is reliable", "", 0));
-  list.push_back(perBeat("tempo", "Tempo", "the tempo of each beat (0 for a discarded one)",
+  list.push_back(perBeat("tempo", "Tempo",
+                         "the tracker's tempo estimate at each beat, discarded ones too (none "
+                         "before it has one)",
                          "BPM", 1));
   list.push_back(perBeat("confidence", "Confidence",
                          "the tracker's reliability when it announced each beat", "", 1));
@@ -118,24 +143,44 @@ tesk_pipeline::Settings BeatTrackerPlugin::settings() const {
   s.max_bpm = int(std::lround(max_bpm_));
   s.threshold = threshold_;
   s.compress = double(compress_);
+  s.offline = offline_ >= 0.5f;
   s.frame_onsets = true;
+  // Standard output is the host's.
+  s.console = tesk_pipeline::ConsoleLines::kDiscard;
   return s;
 }
 
+void BeatTrackerPlugin::fail(const char* when, const char* what) {
+  std::fprintf(stderr, "beattracker: %s: %s; no more beats\n", when, what);
+  tracker_state_.reset();
+}
+
 bool BeatTrackerPlugin::initialise(size_t channels, size_t step_size, size_t block_size) {
-  // The pipeline frames the stream itself: blocks must follow each other.
-  if (channels < getMinChannelCount() || channels > getMaxChannelCount() ||
-      step_size != block_size || block_size == 0)
+  tracker_state_.reset();
+  if (channels < getMinChannelCount() || channels > getMaxChannelCount() || block_size == 0 ||
+      step_size == 0)
     return false;
-  channels_ = channels;
-  block_ = block_size;
-  interleaved_.assign(channels * block_size, 0.0f);
+  // Steps beyond the block would leave gaps in the audio.
+  if (step_size > block_size) {
+    std::fprintf(stderr, "beattracker: a step of %zu frames skips audio after each block of %zu; "
+                 "use a step no larger than the block\n", step_size, block_size);
+    return false;
+  }
   try {
+    channels_ = channels;
+    block_ = block_size;
+    step_ = step_size;
+    interleaved_.assign(channels * block_size, 0.0f);
     tracker_state_ = std::make_unique<tesk_pipeline::Tracker>(
         settings(), int(std::lround(m_inputSampleRate)), int(channels));
   } catch (const std::exception& e) {
     // A host has no other way to hear why.
-    std::fprintf(stderr, "beattracker: %s\n", e.what());
+    std::fprintf(stderr, "beattracker: %s\n", inParameterNames(e.what()).c_str());
+    tracker_state_.reset();
+    return false;
+  } catch (...) {
+    std::fprintf(stderr, "beattracker: the tracker could not be started\n");
+    tracker_state_.reset();
     return false;
   }
   const tesk_pipeline::TrackerSettings& s = tracker_state_->settings();
@@ -143,11 +188,14 @@ bool BeatTrackerPlugin::initialise(size_t channels, size_t step_size, size_t blo
   analysis_rate_ = s.sample_rate;
   advance_ = s.advance;
   onset_frames_ = 0;
+  taken_ = 0;
+  blocks_ = 0;
+  non_finite_ = 0;
   return true;
 }
 
 void BeatTrackerPlugin::reset() {
-  if (channels_ > 0) initialise(channels_, block_, block_);
+  if (channels_ > 0) initialise(channels_, step_, block_);
 }
 
 Vamp::Plugin::FeatureSet BeatTrackerPlugin::featuresOf(
@@ -171,8 +219,11 @@ Vamp::Plugin::FeatureSet BeatTrackerPlugin::featuresOf(
     f.label = label;
     set[kBeats].push_back(f);
     f.label.clear();
-    f.values = {b.tempo};
-    set[kTempo].push_back(f);
+    // No tempo before the tracker has an estimate, rather than a false 0.
+    if (std::isfinite(b.tempo)) {
+      f.values = {b.tempo};
+      set[kTempo].push_back(f);
+    }
     f.values = {b.confidence};
     set[kConfidence].push_back(f);
   }
@@ -181,13 +232,53 @@ Vamp::Plugin::FeatureSet BeatTrackerPlugin::featuresOf(
 
 Vamp::Plugin::FeatureSet BeatTrackerPlugin::process(const float* const* input_buffers,
                                                     Vamp::RealTime) {
-  if (!tracker_state_) return {};
-  for (size_t c = 0; c < channels_; ++c)
-    for (size_t i = 0; i < block_; ++i) interleaved_[i * channels_ + c] = input_buffers[c][i];
-  return featuresOf(tracker_state_->process(interleaved_.data(), int64_t(block_)));
+  FeatureSet set;
+  if (!tracker_state_) return set;
+  try {
+    // Block k starts at frame k * step; what the tracker has is not taken again.
+    const int64_t start = blocks_++ * int64_t(step_);
+    const size_t skip = size_t(std::max<int64_t>(0, taken_ - start));
+    if (skip >= block_) return set;
+    const size_t n = block_ - skip;
+    for (size_t c = 0; c < channels_; ++c)
+      for (size_t i = 0; i < n; ++i) {
+        float v = input_buffers[c][skip + i];
+        // A host cannot be told mid-stream: silence instead, said once.
+        if (!std::isfinite(v)) {
+          if (non_finite_++ == 0) {
+            first_non_finite_ = double(start + int64_t(skip + i)) / double(m_inputSampleRate);
+            std::fprintf(stderr,
+                         "beattracker: a NaN or infinite sample at %.3f s is taken as 0 (so is "
+                         "any later one)\n", first_non_finite_);
+          }
+          v = 0.0f;
+        }
+        interleaved_[i * channels_ + c] = v;
+      }
+    taken_ += int64_t(n);
+    set = featuresOf(tracker_state_->process(interleaved_.data(), int64_t(n)));
+  } catch (const std::exception& e) {
+    fail("process", inParameterNames(e.what()).c_str());
+  } catch (...) {
+    fail("process", "an unknown failure");
+  }
+  return set;
 }
 
 Vamp::Plugin::FeatureSet BeatTrackerPlugin::getRemainingFeatures() {
-  if (!tracker_state_) return {};
-  return featuresOf(tracker_state_->finish());
+  FeatureSet set;
+  if (non_finite_ > 0)
+    std::fprintf(stderr,
+                 "beattracker: %lld NaN or infinite sample%s taken as 0, the first at %.3f s\n",
+                 (long long)non_finite_, non_finite_ == 1 ? "" : "s", first_non_finite_);
+  non_finite_ = 0;
+  if (!tracker_state_) return set;
+  try {
+    set = featuresOf(tracker_state_->finish());
+  } catch (const std::exception& e) {
+    fail("the end", inParameterNames(e.what()).c_str());
+  } catch (...) {
+    fail("the end", "an unknown failure");
+  }
+  return set;
 }

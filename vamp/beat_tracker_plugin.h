@@ -1,7 +1,10 @@
 // The Vamp plug-in "beattracker": the pipeline behind the Vamp API. Audio
 // comes in the time domain at any rate and channel count, in blocks of any
-// size (step equal to block: the pipeline frames the stream itself); beats
-// come out as the tracker announces them, while processing.
+// size and a step no larger (the pipeline frames the stream itself, so
+// only each block's new samples are taken); beats come out as the tracker
+// announces them, while processing (offline: as the decoder settles them,
+// the last at the end). No exception leaves an entry point: a host cannot
+// take one, so failures are said on standard error.
 #pragma once
 
 #include <vamp-sdk/Plugin.h>
@@ -48,14 +51,24 @@ class BeatTrackerPlugin : public Vamp::Plugin {
   // The beats as features, and the onsets of the frames analysed since.
   FeatureSet featuresOf(const std::vector<tesk_pipeline::Beat>& beats);
 
+  // Failures said once on standard error, tracking stopped.
+  void fail(const char* when, const char* what);
+  void track(const float* interleaved, int64_t frames, FeatureSet& set);
+
   // Parameters; 0 tempi = the tracker's default.
   float tracker_ = 0.0f;  // 0 bar-pointer, 1 stpm
+  float offline_ = 0.0f;
   float min_bpm_ = 0.0f, max_bpm_ = 0.0f;
   float threshold_ = tesk_pipeline::kBarPointerDefaults.threshold;
   float compress_ = float(tesk_pipeline::kBarPointerDefaults.compress);
   float reliable_only_ = 0.0f;
 
-  size_t channels_ = 0, block_ = 0;
+  size_t channels_ = 0, block_ = 0, step_ = 0;
+  int64_t taken_ = 0;   // input frames given to the tracker
+  int64_t blocks_ = 0;  // blocks processed: block k starts at frame k * step
+  // Non-finite samples taken as 0, and the time of the first.
+  int64_t non_finite_ = 0;
+  double first_non_finite_ = 0.0;
   float frames_per_second_ = 0.0f;  // analysis frames, once initialised
   int analysis_rate_ = 0, advance_ = 0;
   int64_t onset_frames_ = 0;

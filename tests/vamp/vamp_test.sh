@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The Vamp plug-in in a real host: vamp-simple-host finds tesk-music.so
-# through VAMP_PATH, lists the plug-in with its outputs, and its beats of
-# the bundled example (times and reliability, and the tempo of each beat)
-# are the ones tesk-beat reports. With --python-path, the Python module's
-# beats at default settings join the comparison: the three front ends must
-# give one and the same list.
-# Usage: vamp_test.sh --vamp-dir DIR --tool TESK_BEAT --example FILE
+# through VAMP_PATH, lists the plug-in with its outputs (each, and each
+# parameter, described in tesk-music.ttl), and its beats of the bundled
+# example (times and reliability, and the tempo of each beat) are the ones
+# tesk-beat reports. With --python-path, the Python module's beats at
+# default settings join the comparison: the three front ends must give one
+# and the same list. The test host vamp_run gives the same beats with
+# another block and step size, and offline decoding's beats; a NaN sample
+# is said on standard error and the beats go on.
+# Usage: vamp_test.sh --vamp-dir DIR --tool TESK_BEAT --host VAMP_RUN --example FILE
 #                     [--python-path DIR_WITH_tesk_music]
 set -euo pipefail
 
@@ -13,6 +16,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --vamp-dir) vamp_dir=$2 ;;
     --tool) tool=$2 ;;
+    --host) vamp_run=$2 ;;
     --example) example=$2 ;;
     --python-path) python_path=$2 ;;
     *) echo "vamp_test: unknown argument $1" >&2; exit 2 ;;
@@ -33,6 +37,11 @@ timeout 60 vamp-simple-host -l >"$work/list.out" 2>&1 || fail "vamp-simple-host 
 for output in '"beats"' '"tempo"' '"confidence"'; do
   grep -q "$output" "$work/list.out" || { cat "$work/list.out" >&2; fail "no output $output listed"; }
 done
+timeout 60 vamp-simple-host --list-full 2>&1 | awk '/Identifier:/ && !/:.*:/ { print $3 }' >"$work/ids"
+[ "$(wc -l <"$work/ids")" -gt 8 ] || fail "too few parameters and outputs listed"
+while read -r id; do
+  grep -q "vamp:identifier *\"$id\"" "$vamp_dir/tesk-music.ttl" || fail "tesk-music.ttl lacks $id"
+done <"$work/ids"
 
 # Host lines: " 2.488798186: 119.9 BPM reliable" (beats), " 2.488798186: 119.94" (tempo).
 host() {
@@ -43,7 +52,9 @@ host beats | awk -F': ' '/^ *[0-9.]+: /{ printf "%.4f,%d\n", $1, ($2 ~ / reliabl
 host tempo | awk -F': ' '/^ *[0-9.]+: /{ printf "%.4f,%s\n", $1, $2 }' >"$work/vamp.tempo"
 timeout 120 "$tool" --format csv --no-progress "$example" 2>/dev/null >"$work/tool.csv"
 awk -F, 'NR > 1 && !/^#/ { print $1 "," $2 }' "$work/tool.csv" >"$work/tool.beats"
-awk -F, 'NR > 1 && !/^#/ { print $1 "," ($3 == "" ? 0 : $3) }' "$work/tool.csv" >"$work/tool.tempo"
+# Every beat has the tracker's tempo, a discarded one too; none before it has one.
+awk -F, 'NR > 1 && !/^#/ && $3 != "" { print $1 "," $3 }' "$work/tool.csv" >"$work/tool.tempo"
+grep -q ',0,[0-9]' "$work/tool.csv" || fail "no discarded beat with a tempo to compare"
 
 front_ends="vamp"
 if [ -n "${python_path:-}" ]; then
@@ -95,4 +106,44 @@ for beat in tool["beats"]:
     want, got = sum(beat["onset"]), onsets[beat["frame"]]
     assert abs(got - want) <= 1e-5 * max(1.0, abs(want)), (beat["frame"], got, want)
 PY
-echo "vamp_test: $(wc -l <"$work/vamp.beats") beats, the same from tesk-beat and: $front_ends; and the onsets of the plug-in's frames"
+
+# Another host's block and step: the same beats. Offline: the tool's
+# --offline beats, and one more at most in the last, zero-padded block.
+run() {
+  (cd "$work" && timeout 120 "$vamp_run" "$@") | awk -F': ' '/^ *[0-9.]+: /{ printf "%.4f,%d\n", $1, ($2 ~ / reliable$/) }'
+}
+run -b 4096 -s 441 tesk-music:beattracker:beats "$example" >"$work/blocks.beats"
+diff "$work/vamp.beats" "$work/blocks.beats" >&2 || fail "a block of 4096 and step of 441 give other beats"
+run -p offline=1 tesk-music:beattracker:beats "$example" >"$work/offline.beats"
+timeout 120 "$tool" --offline --format csv --no-progress "$example" 2>/dev/null |
+  awk -F, 'NR > 1 && !/^#/ { print $1 "," $2 }' >"$work/tool.offline"
+[ "$(wc -l <"$work/tool.offline")" -gt 10 ] || fail "the tool found too few offline beats"
+diff "$work/tool.offline" <(head -n "$(wc -l <"$work/tool.offline")" "$work/offline.beats") >&2 &&
+  [ "$(($(wc -l <"$work/offline.beats") - $(wc -l <"$work/tool.offline")))" -le 1 ] ||
+  fail "offline=1 does not give the tool's --offline beats"
+
+# One NaN sample (float WAV) at 5 s: taken as 0 and said once, beats before and after it.
+/usr/bin/python3 - "$example" "$work/nan.wav" <<'PY'
+import struct, subprocess, sys
+import numpy as np
+raw = subprocess.run(["sox", sys.argv[1], "-t", "f32", "-c", "1", "-"], check=True,
+                     capture_output=True).stdout
+rate = int(subprocess.run(["soxi", "-r", sys.argv[1]], check=True, capture_output=True,
+                          text=True).stdout)
+x = np.frombuffer(raw, "<f4").copy()
+x[5 * rate] = np.nan
+fmt = struct.pack("<HHIIHH", 3, 1, rate, 4 * rate, 4, 32)
+with open(sys.argv[2], "wb") as f:
+    f.write(b"RIFF" + struct.pack("<I", 36 + 4 * len(x)) + b"WAVEfmt " + struct.pack("<I", 16) +
+            fmt + b"data" + struct.pack("<I", 4 * len(x)) + x.tobytes())
+PY
+status=0
+(cd "$work" && timeout 120 vamp-simple-host tesk-music:beattracker:beats nan.wav >nan.out 2>nan.err) ||
+  status=$?
+[ "$status" = 0 ] || { cat "$work/nan.err" >&2; fail "a NaN sample ended the host with status $status"; }
+grep -q "NaN or infinite sample at 5.000 s" "$work/nan.err" || fail "the NaN sample was not said"
+grep -q "^beattracker: 1 NaN or infinite sample taken as 0" "$work/nan.err" ||
+  fail "the count of NaN samples was not said at the end"
+awk -F': ' '/^ *[0-9.]+: / && $1 > 10 && / reliable$/ { n++ } END { exit n < 10 }' "$work/nan.out" ||
+  fail "too few reliable beats after the NaN sample"
+echo "vamp_test: $(wc -l <"$work/vamp.beats") beats, the same from tesk-beat and: $front_ends; the onsets of the plug-in's frames; blocks of 4096 by 441, offline=1 and a NaN sample"
