@@ -151,17 +151,27 @@ def groove_works(args):
 
 
 def pick_splits(rng, val_share):
-    by_family = {}
+    """Style file -> split. Styles are drawn per (family, metre, beat unit),
+    so that each way of writing a metre that has two or more styles is in
+    both splits; every family has a style in each split where it can."""
+    groups = {}
     for style in sorted(S):
-        by_family.setdefault(S[style][0], []).append(style)
+        family, metre, _ = S[style]
+        groups.setdefault((family, metre[0], metre[1]), []).append(style)
     split = {}
-    for family, styles in sorted(by_family.items()):
+    for key, styles in sorted(groups.items()):
         order = list(rng.permutation(styles))
-        n_val = max(1, int(round(len(styles) * val_share)))
-        if len(styles) >= 2:
-            n_val = min(n_val, len(styles) - 1)
+        if len(styles) == 1:
+            n_val = int(rng.random() < val_share)
+        else:
+            n_val = min(len(styles) - 1, max(1, int(round(len(styles) * val_share))))
         for i, s in enumerate(order):
             split[s] = 'validation' if i < n_val else 'training'
+    for family in sorted({f for f, _, _ in S.values()}):
+        styles = [s for s in sorted(S) if S[s][0] == family]
+        for want in ('validation', 'training'):
+            if len(styles) >= 2 and all(split[s] != want for s in styles):
+                split[styles[int(rng.integers(len(styles)))]] = want
     return split
 
 
