@@ -1,23 +1,25 @@
-"""Beat tracking for numpy arrays, with the pipeline tesk-beat runs.
+"""Beat tracking for numpy arrays and audio files, with the pipeline tesk-beat runs.
 
     result = tesk_music.track(samples, sample_rate, **settings)
+    result = tesk_music.track_file("song.flac", **settings)
     result.times        # beat times in seconds (float64)
     result.reliable     # whether each beat reached the reliability threshold
-    result.tempo        # BPM of each reliable beat, 0 for a discarded one
+    result.tempo        # BPM: the tracker's tempo estimate at each beat, discarded
+                        # ones too; NaN before it has one
     result.confidence   # the tracker's reliability (0 to 1) when it announced it
-    result.summary      # counts, median tempo (BPM) and duration (s)
+    result.summary      # tesk-beat's JSON summary: counts, median tempo, duration
 
 For streams, ``Tracker(sample_rate, channels, **settings)`` with
 ``process(block)`` and ``finish()``; for the raw engine, ``Engine``. The same samples and settings give the
 beats tesk-beat reports, however the stream is cut into blocks.
 
 Settings are keywords named as tesk-beat's options (``--min-bpm`` is
-``min_bpm``); an unset one takes the chosen tracker's default:
+``min_bpm``); an unset one (or None) takes the chosen tracker's default:
 
     tracker         "bar-pointer" (default) or "stpm"
     offline         False; True decodes the whole stream at its end (bar-pointer)
-    min_bpm         slowest tempo, BPM (bar-pointer 55, stpm 79)
-    max_bpm         fastest tempo, BPM (bar-pointer 215, stpm 160)
+    min_bpm         slowest tempo, BPM, 1 to 999 (bar-pointer 55, stpm 79)
+    max_bpm         fastest tempo, BPM, 2 to 1000 (bar-pointer 215, stpm 160)
     threshold       reliability a beat needs to count, 0 to 1 (0.5)
     window          analysis window, samples at the analysis rate (46 ms, stpm 32 ms)
     advance         hop between frames, samples at the analysis rate (10 ms)
@@ -28,24 +30,39 @@ Settings are keywords named as tesk-beat's options (``--min-bpm`` is
     silence_gate    dBFS; beats after a second below it are dropped, 0 = keep all (-60)
     vectors         True: each beat carries the node's onset, stpm and chroma vectors
                     (the results' onset, stpm and chroma lists; tesk-beat's --vectors)
+    reliable_only   True: discarded beats are left out (tesk-beat's --reliable-only)
+    reference       a known signal to cancel from the input (tesk-beat's --reference):
+                    an array at the input's rate (1-D, or frames x channels, mixed
+                    down), or for track_file also a path
+    verbose         True: the stpm tracker's console lines on standard error
+                    (otherwise none)
     plugin          path of libtesk-music.tlb (default: beside the library)
 
 Bad settings raise ValueError with tesk-beat's message; arrays of the wrong
-type or shape raise TypeError or ValueError. Tracking releases the GIL;
-trackers share no state, so trackers in separate threads give what each
-gives alone.
+type or shape raise TypeError or ValueError, and so do NaN or infinite
+samples (the tracker is left as it was). Files are read through libsndfile
+as tesk-beat reads them: one that cannot be read raises OSError with its
+message. Tracking releases the GIL; trackers share no state, so trackers in
+separate threads give what each gives alone.
 """
+
+import json as _json
+import operator as _operator
+import os as _os
 
 import numpy as _np
 
 from . import _native
 
-__all__ = ["track", "Tracker", "Beats", "Result", "Engine"]
+__all__ = ["track", "track_file", "Tracker", "Beats", "Result", "Engine", "__version__"]
+
+__version__ = _native.__version__
 
 
 class Beats:
     """Beats as columns of equal length: ``times`` (s, float64), ``reliable``
-    (bool), ``tempo`` (BPM, float32, 0 for a discarded beat), ``confidence``
+    (bool), ``tempo`` (BPM, float32: the tracker's estimate at the beat,
+    also at a discarded one; NaN before it has any), ``confidence``
     (0 to 1, float32) and ``frames`` (the analysis frame that announced each).
     With ``vectors=True``, ``onset``, ``stpm`` and ``chroma`` are lists with
     one float32 array per beat, the node's vectors on that beat's frame;
@@ -82,60 +99,108 @@ class Beats:
 
 
 class Result(Beats):
-    """The beats of a whole input, and ``summary``: a dict with ``beats``,
-    ``reliable`` (counts), ``median_tempo`` (BPM of the reliable beats, 0
-    without any), ``duration`` (s) and ``frames`` (analysis frames)."""
+    """The beats of a whole input, and ``summary``: tesk-beat's JSON summary
+    as a dict, ``reported`` (beats in the result), ``announced``,
+    ``reliable``, ``discarded`` (counts), ``median_tempo`` (BPM of the
+    reliable beats to 0.01, None without any), ``duration`` (s, to 1 ms),
+    ``frames`` (analysis frames) and ``truncated`` (a file that ended before
+    its header said)."""
 
-    def __init__(self, beats, duration, frames):
+    def __init__(self, beats, summary_json):
         super().__init__(beats.times, beats.reliable, beats.tempo, beats.confidence,
                          beats.frames, beats.onset, beats.stpm, beats.chroma)
-        tempi = beats.tempo[beats.reliable]
-        self.summary = {
-            "beats": len(beats),
-            "reliable": int(beats.reliable.sum()),
-            "median_tempo": float(_np.median(tempi)) if len(tempi) else 0.0,
-            "duration": duration,
-            "frames": frames,
-        }
+        self.summary = _json.loads(summary_json)["summary"]
 
 
-def _as_frames(samples, channels):
-    """``samples`` as a C-contiguous float32 array of frames x channels."""
+def _whole_hz(sample_rate):
+    """``sample_rate`` as an int: ints, and floats that are whole numbers."""
+    if isinstance(sample_rate, (bool, _np.bool_)):
+        raise TypeError("sample_rate must be a number of Hz, not bool")
+    try:
+        return _operator.index(sample_rate)
+    except TypeError:
+        pass
+    if isinstance(sample_rate, (float, _np.floating)):
+        if _np.isfinite(sample_rate) and float(sample_rate).is_integer():
+            return int(sample_rate)
+        raise ValueError("sample_rate must be a whole number of Hz")
+    raise TypeError("sample_rate must be a number of Hz, not %s" % type(sample_rate).__name__)
+
+
+def _check_finite(frames, what):
+    """ValueError naming the first frame (and channel) of ``frames`` that is
+    NaN or infinite: the tracker is never given one."""
+    bad = ~_np.isfinite(frames)
+    if not bad.any():
+        return
+    frame = int(_np.flatnonzero(bad.any(axis=1))[0])
+    channel = int(_np.flatnonzero(bad[frame])[0])
+    where = "sample %d" % frame
+    if frames.shape[1] > 1:
+        where += ", channel %d" % (channel + 1)
+    raise ValueError("%s %s at %s" % (what, "NaN" if _np.isnan(frames[frame, channel])
+                                      else "infinity", where))
+
+
+def _as_frames(samples, channels, what="samples", verb="hold"):
+    """``samples`` as a C-contiguous float32 array of frames x channels,
+    every sample finite."""
     if not isinstance(samples, _np.ndarray):
-        raise TypeError("samples must be a numpy array, not %s" % type(samples).__name__)
+        raise TypeError("%s must be a numpy array, not %s" % (what, type(samples).__name__))
     if not _np.issubdtype(samples.dtype, _np.floating):
-        raise TypeError("samples must be floating point (in [-1, 1]), not %s" % samples.dtype)
+        raise TypeError("%s must be floating point (in [-1, 1]), not %s" % (what, samples.dtype))
     if samples.ndim == 1:
         samples = samples[:, None]
     if samples.ndim != 2:
-        raise ValueError("samples must be 1-D (mono) or 2-D (frames x channels), not %d-D"
-                         % samples.ndim)
+        raise ValueError("%s must be 1-D (mono) or 2-D (frames x channels), not %d-D"
+                         % (what, samples.ndim))
     if channels is not None and samples.shape[1] != channels:
-        raise ValueError("samples have %d channels; the tracker was made for %d"
-                         % (samples.shape[1], channels))
-    return _np.ascontiguousarray(samples, dtype=_np.float32)
+        raise ValueError("%s have %d channels; the tracker was made for %d"
+                         % (what, samples.shape[1], channels))
+    frames = _np.ascontiguousarray(samples, dtype=_np.float32)
+    _check_finite(frames, "%s %s" % (what, verb))
+    return frames
+
+
+def _as_reference(reference, frames):
+    """A reference array as mono float32 of ``frames`` samples: the channel
+    mean, cut or padded with silence to the input's length as tesk-beat
+    pads it."""
+    mono = _as_frames(reference, None, "reference", "holds").mean(axis=1, dtype=_np.float32)
+    out = _np.zeros(frames, _np.float32)
+    out[:min(frames, len(mono))] = mono[:frames]
+    return out
 
 
 class Tracker:
-    """Tracker(sample_rate, channels=1, **settings): tracks one stream.
+    """Tracker(sample_rate, channels=1, reference=False, **settings): tracks one stream.
 
-    ``sample_rate`` in Hz, ``channels`` of the blocks to come; the settings
-    are those of ``tesk_music`` (see ``help(tesk_music)``). ``process(block)``
-    takes the next frames (1-D for mono, or frames x channels) and returns
-    the Beats announced on them; ``finish()`` ends the stream and returns
-    the last ones. ``frames`` counts the analysis frames run so far.
+    ``sample_rate`` in Hz (a whole number), ``channels`` of the blocks to
+    come; the settings are those of ``tesk_music`` (see ``help(tesk_music)``).
+    ``process(block)`` takes the next frames (1-D for mono, or frames x
+    channels) and returns the Beats announced on them; ``finish()`` ends the
+    stream and returns the last ones. ``frames`` counts the analysis frames
+    run so far. With ``reference=True``, ``process(block, reference)`` also
+    takes the known signal to cancel, aligned with the block (None: silence).
     """
 
-    def __init__(self, sample_rate, channels=1, **settings):
+    def __init__(self, sample_rate, channels=1, reference=False, **settings):
         self._channels = channels
-        self._native = _native.Tracker(sample_rate, channels, **settings)
+        self._cancels = bool(reference)
+        self._native = _native.Tracker(_whole_hz(sample_rate), channels, self._cancels,
+                                       **settings)
         self._finished = False
 
-    def process(self, block):
+    def process(self, block, reference=None):
         """Tracks the next frames of the stream; returns their Beats."""
         if self._finished:
             raise ValueError("process() after finish()")
-        return Beats._join([self._native.process(_as_frames(block, self._channels))])
+        frames = _as_frames(block, self._channels, "block", "holds")
+        if reference is not None:
+            if not self._cancels:
+                raise ValueError("a reference needs Tracker(..., reference=True)")
+            reference = _as_reference(reference, len(frames))
+        return Beats._join([self._native.process(frames, reference)])
 
     def finish(self):
         """Ends the stream: the last frames are analysed (offline: the whole
@@ -153,23 +218,45 @@ class Tracker:
         return self._native.analysis_rate
 
 
-def track(samples, sample_rate, **settings):
-    """track(samples, sample_rate, **settings) -> Result
+def track(samples, sample_rate, reference=None, **settings):
+    """track(samples, sample_rate, reference=None, **settings) -> Result
 
     Beats of a whole input: ``samples`` a floating-point numpy array in
     [-1, 1], 1-D (mono) or 2-D (frames x channels); ``sample_rate`` in Hz.
-    Settings as for ``tesk_music`` (see ``help(tesk_music)``). The result
-    has ``times`` (s), ``reliable``, ``tempo`` (BPM), ``confidence`` and a
-    ``summary``.
+    ``reference``: a known signal at the same rate to cancel. Settings as
+    for ``tesk_music`` (see ``help(tesk_music)``). The result has ``times``
+    (s), ``reliable``, ``tempo`` (BPM), ``confidence`` and a ``summary``.
     """
+    rate = _whole_hz(sample_rate)
     frames = _as_frames(samples, None)
-    native = _native.Tracker(sample_rate, frames.shape[1], **settings)
-    beats = Beats._join([native.process(frames), native.finish()])
-    return Result(beats, frames.shape[0] / float(sample_rate), native.frames)
+    cancel = None if reference is None else _as_reference(reference, len(frames))
+    native = _native.Tracker(rate, frames.shape[1], cancel is not None, **settings)
+    beats = Beats._join([native.process(frames, cancel), native.finish()])
+    return Result(beats, native.summary(frames.shape[0] / float(rate), False))
+
+
+def track_file(path, reference=None, **settings):
+    """track_file(path, reference=None, **settings) -> Result
+
+    Beats of an audio file of any format libsndfile reads, read as
+    tesk-beat reads it (``"-"`` is standard input). ``reference``: a known
+    signal to cancel, a path (read as ``tesk-beat --reference`` reads it)
+    or an array at the file's rate. Settings as for ``track``. A file that
+    cannot be read raises OSError, one with NaN or infinite samples
+    ValueError, both with tesk-beat's message.
+    """
+    if reference is not None and not isinstance(reference, _np.ndarray):
+        reference = _os.fspath(reference)
+    elif reference is not None:
+        # Mixed down here; the file's length is only known once it is read.
+        reference = _as_frames(reference, None, "reference", "holds").mean(
+            axis=1, dtype=_np.float32)
+    columns, summary, _, _ = _native.track_file(_os.fspath(path), reference, **settings)
+    return Result(Beats._join([columns]), summary)
 
 
 class Engine:
-    """Engine(sample_rate=16000, window=512, advance=160, min_bpm=79, max_bpm=160)
+    """Engine(sample_rate=16000, window=512, advance=160, min_bpm=79, max_bpm=160, verbose=False)
 
     The stpm tracker's engine on its own, without the pipeline: ``analyze``
     takes one frame's linear magnitude spectrum (``window // 2`` floating-point
@@ -178,11 +265,15 @@ class Engine:
     ``recent_beat_time`` (frames), ``reliability`` (0 to 1) and the frame's
     ``onset``, ``stpm`` and ``chroma`` vectors (numpy arrays). ``sample_rate``
     in Hz, ``window`` and ``advance`` in samples; the candidate intervals
-    follow from the tempo range (BPM) as the stpm node derives them.
+    follow from the tempo range (BPM) as the stpm node derives them. The
+    engine's console lines go to standard error with ``verbose=True``, else
+    nowhere.
     """
 
-    def __init__(self, sample_rate=16000, window=512, advance=160, min_bpm=79, max_bpm=160):
-        self._native = _native.Engine(sample_rate, window, advance, min_bpm, max_bpm)
+    def __init__(self, sample_rate=16000, window=512, advance=160, min_bpm=79, max_bpm=160,
+                 verbose=False):
+        self._native = _native.Engine(sample_rate, window, advance, min_bpm, max_bpm,
+                                      bool(verbose))
 
     def analyze(self, magnitudes):
         """The result of the next frame, given its magnitude spectrum."""
