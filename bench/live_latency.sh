@@ -27,7 +27,7 @@ jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -p 256 >"$work/j
 jackd_pid=$!
 for _ in $(seq 50); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
 
-"$build/bin/tesk-beat" --jack tesk-beat --midi-out --midi-clock --verbose --format csv \
+"$build/bin/tesk-beat" --jack --midi-out --midi-clock --verbose --format csv \
   >"$work/beats.csv" 2>"$work/beat.log" &
 beat_pid=$!
 for _ in $(seq 50); do jack_lsp 2>/dev/null | grep -q '^tesk-beat:midi_out$' && break; sleep 0.1; done

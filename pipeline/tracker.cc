@@ -190,11 +190,14 @@ void Tracker::State::run(std::vector<Beat>& beats) {
     b.time = time + options.offset;
     b.reliable = r.tempo != 0.0f;
     // The bar-pointer node's tempo of a reliable beat lies between frames;
-    // the stpm node's is whole frames, and neither tells one with a
-    // discarded beat: the beats' own times tell it then.
+    // the stpm node's is whole frames, which the beats' own times refine
+    // where they agree with it (its first beats follow the silence it
+    // started in); neither node tells a tempo with a discarded beat: the
+    // beats' times tell it then.
     const double fitted = tempoAround(beat_times, beat_times.size() - 1, kTempoReach, 0);
-    const bool node_tempo = r.tempo != 0.0f && (settings.tracker == TrackerKind::kBarPointer ||
-                                                std::isnan(fitted));
+    const bool node_tempo =
+        r.tempo != 0.0f && (settings.tracker == TrackerKind::kBarPointer || std::isnan(fitted) ||
+                            std::fabs(fitted - r.tempo) > 0.05 * r.tempo);
     b.tempo = node_tempo ? r.tempo
               : std::isnan(fitted) ? std::numeric_limits<float>::quiet_NaN() : float(fitted);
     b.confidence = r.confidence;

@@ -87,6 +87,32 @@ HeaderClaim headerClaim(SNDFILE* file) {
   return claim;
 }
 
+// The bits per sample a WAV-family header declares ("Bit Width" in
+// libsndfile's log), 0 when it notes none.
+int declaredBits(SNDFILE* file) {
+  char log[16384];
+  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+  const char* at = std::strstr(log, "Bit Width");
+  const char* colon = at ? std::strchr(at, ':') : nullptr;
+  return colon ? std::atoi(colon + 1) : 0;
+}
+
+// The bits per sample of the sample formats whose size is fixed, else 0.
+int bitsOf(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW: return 8;
+    case SF_FORMAT_PCM_16: return 16;
+    case SF_FORMAT_PCM_24: return 24;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT: return 32;
+    case SF_FORMAT_DOUBLE: return 64;
+    default: return 0;
+  }
+}
+
 }  // namespace
 
 AudioInput::AudioInput(const std::string& path, const RawFormat* raw, const std::string& label)
@@ -98,8 +124,33 @@ AudioInput::AudioInput(const std::string& path, const RawFormat* raw, const std:
       info_.format = SF_FORMAT_RAW | rawSubformat(raw->sample_format) | SF_ENDIAN_LITTLE;
     }
     const int spooled = raw ? -1 : spoolStandardInputIfNeeded(name_, nullptr);
-    file_ = spooled >= 0 ? sf_open_fd(spooled, SFM_READ, &info_, SF_TRUE)
-                         : sf_open_fd(STDIN_FILENO, SFM_READ, &info_, 0);
+    if (raw) {
+      raw_bytes_ = 0;
+      raw_frame_bytes_ = bytesPerSample(info_.format) * info_.channels;
+      raw_io_.get_filelen = [](void*) -> sf_count_t { return SF_COUNT_MAX; };
+      raw_io_.seek = [](sf_count_t, int, void* self) -> sf_count_t {
+        return static_cast<AudioInput*>(self)->raw_bytes_;
+      };
+      raw_io_.tell = [](void* self) -> sf_count_t {
+        return static_cast<AudioInput*>(self)->raw_bytes_;
+      };
+      raw_io_.read = [](void* to, sf_count_t bytes, void* self) -> sf_count_t {
+        sf_count_t got = 0;
+        while (got < bytes) {
+          const ssize_t n = ::read(STDIN_FILENO, static_cast<char*>(to) + got, size_t(bytes - got));
+          if (n < 0 && errno == EINTR) continue;
+          if (n <= 0) break;
+          got += n;
+        }
+        static_cast<AudioInput*>(self)->raw_bytes_ += got;
+        return got;
+      };
+      file_ = sf_open_virtual(&raw_io_, SFM_READ, &info_, this);
+      info_.seekable = 0;  // a stream, whatever the counter says
+    } else {
+      file_ = spooled >= 0 ? sf_open_fd(spooled, SFM_READ, &info_, SF_TRUE)
+                           : sf_open_fd(STDIN_FILENO, SFM_READ, &info_, 0);
+    }
     if (!file_)
       throw InputError(name_ + ": " +
                        (raw ? std::string("cannot read raw audio: ")
@@ -126,6 +177,16 @@ AudioInput::AudioInput(const std::string& path, const RawFormat* raw, const std:
     sf_close(file_);
     file_ = nullptr;
     throw InputError(name_ + ": invalid sample rate " + std::to_string(info_.samplerate));
+  }
+  // libsndfile rounds an odd size up to whole bytes and reads, say, 3-bit
+  // samples as 8-bit ones: noise that would be tracked as audio.
+  if (const int declared = declaredBits(file_), bits = bitsOf(info_.format);
+      declared > 0 && bits > 0 && declared != bits) {
+    sf_close(file_);
+    file_ = nullptr;
+    throw InputError(name_ + ": the header declares " + std::to_string(declared) +
+                     " bits per sample, which libsndfile cannot decode as stated (it would read " +
+                     std::to_string(bits) + "-bit samples)");
   }
   const int bytes_per_frame = bytesPerSample(info_.format) * info_.channels;
   if (info_.seekable) {
@@ -195,8 +256,12 @@ int64_t AudioInput::read(float* out, int64_t frames) {
   return got;
 }
 
+int64_t AudioInput::strayBytes() const {
+  return raw_bytes_ < 0 ? 0 : raw_bytes_ - frames_read_ * raw_frame_bytes_;
+}
+
 bool AudioInput::truncated() const {
-  if (header_claims_more_) return true;
+  if (header_claims_more_ || strayBytes() > 0) return true;
   return announced_frames_ > 0 && frames_read_ < announced_frames_;
 }
 

@@ -45,8 +45,11 @@ class AudioInput : public SampleSource {
   int64_t read(float* out, int64_t frames) override;
 
   int64_t framesRead() const { return frames_read_; }
-  // The input ended before the length its header announced.
+  // The input ended before the length its header announced, or, raw, inside
+  // a frame.
   bool truncated() const;
+  // Raw PCM, once read to its end: the bytes after the last whole frame.
+  int64_t strayBytes() const;
 
  private:
   std::string name_;
@@ -55,6 +58,11 @@ class AudioInput : public SampleSource {
   int64_t announced_frames_ = -1;
   int64_t frames_read_ = 0;
   bool header_claims_more_ = false;
+  // Raw PCM is read through a counter of its bytes: libsndfile drops an
+  // incomplete last frame without a word.
+  SF_VIRTUAL_IO raw_io_{};
+  int64_t raw_bytes_ = -1;  // read so far; -1 unless raw
+  int raw_frame_bytes_ = 0;
 };
 
 }  // namespace tesk_beat

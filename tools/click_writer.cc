@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace tesk_beat {
 
@@ -41,46 +42,116 @@ std::string extensionOf(const std::string& path) {
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
   std::string ext = path.substr(dot + 1);
   for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == "aif") return "aiff";
-  if (ext == "oga" || ext == "opus") return "ogg";
   return ext;
 }
 
-// The container libsndfile writes for `extension`, 0 if none.
-int containerFor(const std::string& extension) {
+struct Container {
+  int major = 0;
+  int codec = 0;  // the only sample format written, or 0 for the input's
+};
+
+// The usual names of containers that libsndfile lists under another
+// extension, or whose codec the extension names.
+struct Alias {
+  const char* extension;
+  const char* listed;
+  int codec;
+};
+constexpr Alias kAliases[] = {
+    {"ogg", "oga", SF_FORMAT_VORBIS},
+    {"oga", "oga", SF_FORMAT_VORBIS},
+    {"opus", "oga", SF_FORMAT_OPUS},
+    {"mp3", "m1a", SF_FORMAT_MPEG_LAYER_III},
+    {"aif", "aiff", 0},
+};
+
+// Whether libsndfile writes `format` at a usual rate (Opus and MPEG take
+// 48 kHz at most).
+bool writes(int format) {
+  SF_INFO info{};
+  info.samplerate = 44100;
+  info.channels = 2;
+  for (int sub : {int(format & SF_FORMAT_SUBMASK), int(SF_FORMAT_PCM_16), int(SF_FORMAT_FLOAT),
+                  int(SF_FORMAT_VORBIS)}) {
+    info.format = (format & SF_FORMAT_TYPEMASK) | sub;
+    if (sf_format_check(&info)) return true;
+  }
+  return false;
+}
+
+// Each major format libsndfile has, in its order, with its extension.
+std::vector<std::pair<std::string, int>> majorFormats() {
+  std::vector<std::pair<std::string, int>> majors;
   int count = 0;
   sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
   for (int i = 0; i < count; ++i) {
     SF_FORMAT_INFO info{};
     info.format = i;
     sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info);
-    if (info.extension && extension == info.extension) return info.format;
+    if (info.extension) majors.emplace_back(info.extension, info.format);
   }
-  return 0;
+  return majors;
+}
+
+// The container this libsndfile writes for `extension`: major 0 if none.
+Container containerFor(const std::string& extension) {
+  std::string listed = extension;
+  Container c;
+  for (const Alias& a : kAliases)
+    if (extension == a.extension) {
+      listed = a.listed;
+      c.codec = a.codec;
+    }
+  // The first of a name is the common one: "wav" is Microsoft's WAV.
+  for (const auto& [name, major] : majorFormats())
+    if (name == listed && writes(major | c.codec)) {
+      c.major = major;
+      return c;
+    }
+  return {};
 }
 
 }  // namespace
 
+std::string clickExtensionProblem(const std::string& out_name) {
+  const std::string extension = extensionOf(out_name);
+  if (extension.empty() || containerFor(extension).major) return "";
+  std::string known;
+  auto add = [&](const std::string& name) {
+    if (known.find(" ." + name + ",") != std::string::npos || !containerFor(name).major) return;
+    known += " ." + name + ",";
+  };
+  for (const Alias& a : kAliases) add(a.extension);
+  for (const auto& major : majorFormats()) add(major.first);
+  if (!known.empty()) known.pop_back();
+  return "--clicks " + out_name + ": libsndfile writes no '." + extension +
+         "' file (it writes" + known + ", or none to keep the input's)";
+}
+
 int clickTrackFormat(const std::string& out_name, int input_format, int sample_rate,
                      int channels) {
-  int container = containerFor(extensionOf(out_name));
-  if (!container) container = input_format & SF_FORMAT_TYPEMASK;
-  // The input's sample format first, then the usual ones, then any.
-  std::vector<int> samples = {input_format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_24,
-                              SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, SF_FORMAT_VORBIS};
-  int count = 0;
-  sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
-  for (int i = 0; i < count; ++i) {
-    SF_FORMAT_INFO info{};
-    info.format = i;
-    sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &info, sizeof info);
-    samples.push_back(info.format);
+  Container container = containerFor(extensionOf(out_name));
+  if (!container.major) container.major = input_format & SF_FORMAT_TYPEMASK;
+  // The codec the extension names, else the input's sample format first,
+  // then the usual ones, then any.
+  std::vector<int> samples = {container.codec};
+  if (!container.codec) {
+    samples = {input_format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16,
+               SF_FORMAT_FLOAT, SF_FORMAT_VORBIS};
+    int count = 0;
+    sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
+    for (int i = 0; i < count; ++i) {
+      SF_FORMAT_INFO info{};
+      info.format = i;
+      sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &info, sizeof info);
+      samples.push_back(info.format);
+    }
   }
   for (int sub : samples) {
     SF_INFO info{};
     info.samplerate = sample_rate;
     info.channels = channels;
-    info.format = container | sub;
+    info.format = container.major | sub;
     if (sf_format_check(&info)) return info.format;
   }
   return 0;

@@ -26,10 +26,16 @@ struct OutputError : std::runtime_error {
 };
 
 // The libsndfile format of a click track named `out_name`: the container
-// its extension names (".flac" gives FLAC; none or an unknown one keeps
-// the input's), with the input's sample format when that container can
-// hold it, else the first it can. 0 when nothing fits.
+// its extension names as libsndfile lists them (".flac" gives FLAC; ".ogg"
+// and ".oga" Ogg Vorbis, ".opus" Ogg Opus, ".mp3" MPEG Layer III where this
+// libsndfile writes it; none keeps the input's), with the codec the
+// extension names or else the input's sample format when that container
+// can hold it, else the first it can. 0 when nothing fits.
 int clickTrackFormat(const std::string& out_name, int input_format, int sample_rate, int channels);
+
+// Why no click track can be written under `out_name`'s extension (naming
+// the extensions that can), or "".
+std::string clickExtensionProblem(const std::string& out_name);
 
 class ClickWriter {
  public:

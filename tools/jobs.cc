@@ -284,7 +284,8 @@ int runInputs(const Options& o, const ReferenceAudio* reference, int data_fd) {
     return kExitSetup;
   }
 
-  ProgressBar bar(n, o.progress && !o.verbose, data_fd);
+  // With -o standard output carries no beat lines: the bar may share its terminal.
+  ProgressBar bar(n, o.progress && !o.verbose, o.output_dir.empty() ? data_fd : -1);
   for (size_t i = 0; i < n; ++i) plans[i].job.progress = bar.slot(i);
   std::string bar_label = n == 1 ? plans[0].job.label : "";
   bar_label = bar_label.substr(bar_label.rfind('/') + 1);

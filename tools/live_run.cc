@@ -90,7 +90,7 @@ int runLive(const Options& o, int data_fd) {
     if (!summary.error.empty()) throw Abandoned();
     input = std::make_unique<tesk_live::JackInput>(jackConfig(o));
     const int rate = input->sampleRate();
-    const std::string label = input->clientName();
+    const std::string label = "jack:" + input->clientName();  // as the summary names it
     auto on_beat = [&](const BeatEvent& b, int64_t) {
       countAnnounced(summary, tempi, b);
       if (o.reliable_only && !b.reliable) return;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "bar_pointer/StateSpace.h"
+#include "click_writer.h"
 #include "osc_sender.h"
 
 namespace tesk_beat {
@@ -27,11 +28,12 @@ using tesk_pipeline::Range;
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-// Live mode reads no input: the one positional argument is the client's
-// name. The options of files and of JACK exclude each other.
-void checkLiveOptions(Options& o, bool jobs_given) {
+// Live mode reads no input. The options of files and of JACK exclude each
+// other.
+void checkLiveOptions(Options& o, bool jobs_given, bool jack_name_given) {
   if (!o.jack) {
-    const char* live_only = !o.connect.empty() ? "--connect"
+    const char* live_only = jack_name_given     ? "--jack-name"
+                            : !o.connect.empty() ? "--connect"
                             : o.jack_ports     ? "--jack-ports"
                             : o.midi_out       ? "--midi-out"
                             : o.midi_clock     ? "--midi-clock"
@@ -40,13 +42,11 @@ void checkLiveOptions(Options& o, bool jobs_given) {
       throw UsageError(std::string(live_only) + " needs --jack (MIDI and port connections are "
                        "live mode's)");
   } else {
-    if (o.inputs.size() > 1 || (o.inputs.size() == 1 && o.jack_name != "tesk-beat"))
-      throw UsageError("--jack takes no INPUT, only one client name (--jack NAME or --jack=NAME)");
-    if (o.inputs.size() == 1) {
-      if (o.inputs[0] == "-") throw UsageError("--jack reads no standard input ('-')");
-      o.jack_name = o.inputs[0];
-      o.inputs.clear();
-    }
+    // "--jack song.wav" would name the client after a file it never reads.
+    if (!o.inputs.empty())
+      throw UsageError(o.inputs[0] == "-" ? std::string("--jack reads no standard input ('-')")
+                                          : "--jack takes no INPUT ('" + o.inputs[0] +
+                                                "'); the client's name is --jack-name NAME");
     const char* file_only = o.raw                  ? "--raw"
                             : !o.clicks_path.empty() ? "--clicks"
                             : !o.output_dir.empty()  ? "--output-dir"
@@ -149,7 +149,7 @@ RawFormat parseRawFormat(const std::string& text) {
 
 Options parseOptions(int argc, const char* const* argv) {
   Options o;
-  bool jobs_given = false;
+  bool jobs_given = false, jack_name_given = false;
   bool only_inputs = false;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
@@ -221,6 +221,7 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "--no-compress") { flag(); o.compress = 0.0; }
     else if (name == "--offset") o.offset = parseReal(value(), name, kOffsetRange);
     else if (name == "--reliable-only") { flag(); o.reliable_only = true; }
+    else if (name == "--unlocked") { flag(); o.unlocked_beats = true; }
     else if (name == "--silence-gate") o.silence_gate = parseReal(value(), name, kSilenceGateRange);
     else if (name == "--no-silence-gate") { flag(); o.silence_gate = 0.0; }
     else if (name == "--raw") o.raw = parseRawFormat(value());
@@ -245,6 +246,10 @@ Options parseOptions(int argc, const char* const* argv) {
       o.jack = true;
       if (inline_value) o.jack_name = *inline_value;
     }
+    else if (name == "--jack-name") {
+      o.jack_name = value();
+      jack_name_given = true;
+    }
     else if (name == "--connect") o.connect.push_back(value());
     else if (name == "--jack-ports") o.jack_ports = int(parseInteger(value(), name, 1, 2));
     else if (name == "--midi-out") { flag(); o.midi_out = true; }
@@ -268,7 +273,7 @@ Options parseOptions(int argc, const char* const* argv) {
   }
 
   if (o.show_help || o.show_version) return o;
-  checkLiveOptions(o, jobs_given);
+  checkLiveOptions(o, jobs_given, jack_name_given);
   if (o.inputs.empty() && !o.jack) throw UsageError("no input file given (see --help)");
   // The tracking options are checked as the pipeline checks them.
   if (const std::string problem = tesk_pipeline::valueProblem(o); !problem.empty())
@@ -279,6 +284,8 @@ Options parseOptions(int argc, const char* const* argv) {
   if (o.raw && stdin_inputs == 0) throw UsageError("--raw applies to standard input ('-') only");
   if (!o.clicks_path.empty() && o.inputs.size() != 1)
     throw UsageError("--clicks takes exactly one input");
+  if (const std::string problem = clickExtensionProblem(o.clicks_path); !problem.empty())
+    throw UsageError(problem);
   if (o.diagnostics && o.log_dir.empty())
     throw UsageError("--diagnostics needs --log-dir (the files would be removed otherwise)");
   if (const std::string problem = tesk_pipeline::combinationProblem(o); !problem.empty())
@@ -288,6 +295,9 @@ Options parseOptions(int argc, const char* const* argv) {
                      "second reading, which standard input cannot give");
   if (o.vectors && o.format != OutputFormat::kJson)
     throw UsageError("--vectors needs --format json (only JSON reports the vectors)");
+  if (o.unlocked_beats && o.format == OutputFormat::kPlain)
+    throw UsageError("--unlocked needs --format csv or json (plain output cannot tell those "
+                     "beats from the others)");
   return o;
 }
 
@@ -315,9 +325,17 @@ std::string helpText(const std::string& program) {
     << "\n"
     << "Output:\n"
     << "  --format plain|csv|json  plain: one beat time in seconds per line; csv: time,\n"
-    << "                           reliable, tempo, confidence per beat and a summary;\n"
+    << "                           reliable, tempo, confidence per beat and a summary\n"
+    << "                           (the tempo is the tracker's at every beat, discarded\n"
+    << "                           ones too; empty before it has any);\n"
     << "                           json: the same as one object per input (default plain)\n"
-    << "  --reliable-only          report only beats judged reliable (default: all announced)\n"
+    << "  --reliable-only          report only beats judged reliable (default: all announced\n"
+    << "                           once the tracker first locked on)\n"
+    << "  --unlocked               also report the beats before the tracker's first reliable\n"
+    << "                           beat (csv and json only). Without it none is reported\n"
+    << "                           until the tracker has locked on, so a tone or noise gives\n"
+    << "                           no beats; every beat after is reported, breaks included.\n"
+    << "                           Offline, judged on the decoded beats\n"
     << "  --silence-gate DBFS      drop beats when the second of input before them (the\n"
     << "                           channel mean; before the input, silence) stayed below\n"
     << "                           DBFS (RMS), and until a beat period of --min-bpm was\n"
@@ -333,7 +351,8 @@ std::string helpText(const std::string& program) {
     << "  --osc URL                also send each beat, as it is announced, to an OSC\n"
     << "                           receiver: osc.udp://HOST:PORT, osc.tcp://HOST:PORT or\n"
     << "                           osc.unix:///PATH; the message " << kOscBeatPath << " carries the\n"
-    << "                           beat time in seconds (double), tempo in BPM (float),\n"
+    << "                           beat time in seconds (double), tempo in BPM (float, 0\n"
+    << "                           before the tracker has any),\n"
     << "                           confidence (float) and reliable (int 0/1); may be given\n"
     << "                           more than once; --reliable-only applies\n"
     << "  -o, --output-dir DIR     one result file per input (NAME.beats/.csv/.json); inputs\n"
@@ -402,11 +421,12 @@ std::string helpText(const std::string& program) {
     << "                           of the reference. Read once, before the inputs\n"
     << "\n"
     << "Live (a JACK client instead of INPUT; stopped by SIGINT or SIGTERM, exit 0):\n"
-    << "  --jack [NAME]            track what the JACK client NAME hears (default\n"
-    << "                           \"" << d.jack_name << "\"; --jack NAME or --jack=NAME) on its input ports\n"
-    << "                           in_1 (and in_2), at the server's rate; beats go to\n"
-    << "                           standard output as for files (not with --raw, --clicks,\n"
+    << "  --jack                   track what a JACK client hears on its input ports in_1\n"
+    << "                           (and in_2), at the server's rate; beats go to standard\n"
+    << "                           output as for files (no INPUT; not with --raw, --clicks,\n"
     << "                           -o, --log-dir, --jobs or --offline)\n"
+    << "  --jack-name NAME         the client's name (default \"" << d.jack_name << "\"; --jack=NAME\n"
+    << "                           gives both)\n"
     << "  --connect PORT           connect the output port PORT (e.g. system:capture_1) to\n"
     << "                           the next input port; given twice, a stereo pair\n"
     << "  --jack-ports N           input ports, 1 or 2 (default: one per --connect, at\n"
@@ -421,10 +441,14 @@ std::string helpText(const std::string& program) {
     << "  --midi-channel N         its channel, 1 to 16 (default 10, drums)\n"
     << "  --midi-velocity N|confidence  1 to 127, or from the beat's confidence\n"
     << "                           (1 + 126 * confidence) (default 100)\n"
-    << "  --midi-clock             MIDI beat clock on midi_out (24 ticks per beat, Start at\n"
-    << "                           the first reliable beat, Stop at the end): its tempo\n"
-    << "                           follows the tracked tempo, its phase each reliable beat,\n"
-    << "                           every tick interval within 3 % of the tempo's\n"
+    << "  --midi-clock             MIDI beat clock on midi_out (24 ticks per beat, Stop at\n"
+    << "                           the end). Start comes on the reliable beat that makes\n"
+    << "                           the tempo steady (8 reliable beats in a row within 2 %\n"
+    << "                           of their median); nothing is sent before. Then its tempo\n"
+    << "                           follows each reliable beat's within 2 %; a bigger change\n"
+    << "                           is taken once it has held as long (until then the last\n"
+    << "                           steady tempo is kept); its phase follows each reliable\n"
+    << "                           beat, every tick interval within 3 % of the tempo's\n"
     << "                           nominal one\n"
     << "  --offset also moves the MIDI events: it compensates a known latency.\n"
     << "  Periods the tracker cannot take in time are dropped (the callback never waits),\n"

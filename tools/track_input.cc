@@ -157,6 +157,10 @@ int trackInput(const InputJob& job, const Options& o, const ReferenceAudio* refe
       if (input->announcedFrames() > input->framesRead())
         std::snprintf(why, sizeof why, "input truncated after %.3f s of the %.3f s announced",
                       summary.duration, double(input->announcedFrames()) / input_rate);
+      else if (input->strayBytes() > 0)
+        std::snprintf(why, sizeof why, "input truncated after %.3f s: it ends inside a frame "
+                      "(%lld byte%s left over)", summary.duration, (long long)input->strayBytes(),
+                      input->strayBytes() == 1 ? "" : "s");
       complain(job.label + ": " + why + "; beats up to its end were reported");
     }
     if (!job.clicks_path.empty() && o.offline) {

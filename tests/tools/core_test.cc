@@ -125,7 +125,8 @@ TEST(Options, DefaultsAndValues) {
   EXPECT_EQ(o.jack_name, "tesk-beat");
   EXPECT_EQ(o.jack_ports, 1);
   EXPECT_FALSE(o.midi_out || o.midi_clock || o.midi_note || o.midi_velocity);
-  o = parse({"--jack", "beats", "--connect", "system:capture_1", "--connect=system:capture_2",
+  o = parse({"--jack", "--jack-name", "beats", "--connect", "system:capture_1",
+             "--connect=system:capture_2",
              "--midi-out", "--midi-clock", "--midi-note", "60", "--midi-channel", "1",
              "--midi-velocity", "confidence"});
   EXPECT_EQ(o.jack_name, "beats");
@@ -192,6 +193,8 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
   EXPECT_NE(usageMessage({"--diagnostics", "a"}).find("--log-dir"), std::string::npos);
   EXPECT_NE(usageMessage({"--vectors", "a"}).find("--format json"), std::string::npos);
   EXPECT_EQ(usageMessage({"--vectors", "--format", "json", "a"}), "");
+  EXPECT_NE(usageMessage({"--unlocked", "a"}).find("--unlocked needs --format csv or json"),
+            std::string::npos);
   // Options that one tracker has and the other has not.
   EXPECT_NE(usageMessage({"--tracker", "btrack", "a"}).find("--tracker: 'btrack' is unknown"),
             std::string::npos);
@@ -224,6 +227,8 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
            Refused{{"--jack", "--midi-velocity", "0"}, "--midi-velocity: '0' is out of range"},
            Refused{{"--jack", "--midi-out", "--midi-channel", "17"}, "--midi-channel"},
            Refused{{"--jack", "a", "b"}, "--jack takes no INPUT"},
+           Refused{{"--jack", "song.wav"}, "INPUT ('song.wav'); the client's name is --jack-name"},
+           Refused{{"--jack-name", "x", "a"}, "--jack-name needs --jack"},
            Refused{{"--jack", "-"}, "standard input"},
            Refused{{"--jack", "--offline"}, "--offline cannot be used with --jack"},
            Refused{{"--jack", "--clicks", "c.wav"}, "--clicks cannot be used with --jack"},
@@ -543,10 +548,14 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
   reliable.reliable = true;
   reliable.tempo = 120.0f;
   reliable.confidence = 0.75f;
+  // A discarded beat has the tracker's tempo too; the first may have none.
   BeatEvent discarded = reliable;
   discarded.time = 1.516;
   discarded.reliable = false;
-  discarded.tempo = 0.0f;
+  discarded.tempo = 118.5f;
+  BeatEvent first = discarded;
+  first.time = 0.5;
+  first.tempo = std::nanf("");
   Summary s;
   s.reported = 2;
   s.beats = 2;
@@ -560,18 +569,20 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
     std::FILE* out = std::fopen(path.c_str(), "w");
     auto w = makeWriter(f, out, labelled);
     w->begin(info);
+    w->beat(first);
     w->beat(reliable);
     w->beat(discarded);
     w->end(sum);
     std::fclose(out);
     return tesk_beat_test::readFile(path);
   };
-  EXPECT_EQ(render(OutputFormat::kPlain, false, s), "1.0160\n1.5160\n");
+  EXPECT_EQ(render(OutputFormat::kPlain, false, s), "0.5000\n1.0160\n1.5160\n");
   EXPECT_EQ(render(OutputFormat::kPlain, true, s),
-            "# input: song \"1\".wav\n1.0160\n1.5160\n\n");
+            "# input: song \"1\".wav\n0.5000\n1.0160\n1.5160\n\n");
   std::string csv = render(OutputFormat::kCsv, false, s);
   EXPECT_EQ(csv.substr(0, csv.find("# beats")),
-            "time,reliable,tempo,confidence\n1.0160,1,120.00,0.7500\n1.5160,0,,0.7500\n");
+            "time,reliable,tempo,confidence\n0.5000,0,,0.7500\n1.0160,1,120.00,0.7500\n"
+            "1.5160,0,118.50,0.7500\n");
   EXPECT_NE(csv.find("# beats reported: 2, announced: 2 (reliable: 1, discarded: 1), median "
                      "tempo: 120.00"),
             std::string::npos);
@@ -579,7 +590,9 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
   EXPECT_NE(json.find("\"input\": \"song \\\"1\\\".wav\""), std::string::npos) << json;
   EXPECT_NE(json.find("{\"time\": 1.0160, \"reliable\": true, \"tempo\": 120.00"),
             std::string::npos) << json;
-  EXPECT_NE(json.find("\"reliable\": false, \"tempo\": null"), std::string::npos);
+  EXPECT_NE(json.find("{\"time\": 0.5000, \"reliable\": false, \"tempo\": null"), std::string::npos);
+  EXPECT_NE(json.find("{\"time\": 1.5160, \"reliable\": false, \"tempo\": 118.50"),
+            std::string::npos);
   EXPECT_NE(json.find("\"median_tempo\": 120.00"), std::string::npos);
   // --reliable-only: what was reported apart from what the node announced.
   Summary reliable_only = s;

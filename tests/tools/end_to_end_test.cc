@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -298,6 +299,11 @@ TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
   Piece nan = p;
   nan.samples[16000 * 6] = std::nanf("");
   writePiece(e.work.file("nan.wav"), nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  // A header that declares 3 bits per sample: libsndfile would read bytes.
+  writePiece(e.work.file("3bit.wav"), p, SF_FORMAT_WAV | SF_FORMAT_PCM_U8);
+  std::string three_bits = readFile(e.work.file("3bit.wav"));
+  three_bits[34] = 3;
+  writeFile(e.work.file("3bit.wav"), three_bits);
 
   struct Case {
     std::vector<std::string> args;
@@ -310,6 +316,7 @@ TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
       {{"notes.txt"}, 1, "notes.txt"},
       {{"low.wav"}, 1, "2000 Hz"},
       {{"nan.wav"}, 1, "NaN sample at 6"},
+      {{"3bit.wav"}, 1, "3bit.wav: the header declares 3 bits per sample"},
       // Window, advance, tempo range and announce-ahead are checked when the
       // command line is read, at the chosen tracker's analysis rate; an
       // input below it (good.wav, 16 kHz, analysed at its own rate when
@@ -332,6 +339,8 @@ TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
       {{"--max-bpm", "1e3", "good.wav"}, 2, "--max-bpm"},
       {{"--raw", "16000:1:s99", "-"}, 2, "s99"},
       {{"--clicks", "nodir/c.wav", "good.wav"}, 4, "nodir/c.wav"},
+      {{"--clicks", "c.xyz", "good.wav"}, 2, "'.xyz' file (it writes .ogg, .oga, .opus,"},
+      {{"--jack", "good.wav"}, 2, "--jack takes no INPUT ('good.wav')"},
       // The reference is read before any input: refused, nothing is tracked.
       {{"--reference", "missing.wav", "good.wav"}, 1, "--reference missing.wav: No such file"},
       {{"--reference", "empty.wav", "good.wav"}, 1, "--reference empty.wav: empty file"},
@@ -363,8 +372,8 @@ TEST(EndToEnd, BadInputsGiveOneClearLineAndTheirStatus) {
                               e.env());
   EXPECT_EQ(plugin.status, 4);
   EXPECT_NE(plugin.err.find("none.tlb"), std::string::npos);
-  EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"empty.wav", "good.wav", "low.wav",
-                                                        "nan.wav", "notes.txt"}));
+  EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"3bit.wav", "empty.wav", "good.wav",
+                                                        "low.wav", "nan.wav", "notes.txt"}));
   EXPECT_TRUE(e.tmp.entries().empty());
 }
 
@@ -391,6 +400,14 @@ TEST(EndToEnd, TruncatedInputReportsItsBeatsAndSaysSo) {
     EXPECT_LE(times.back(), 10.5);
     EXPECT_NE(r.out.find("# truncated"), std::string::npos);
   }
+  // Raw PCM that ends inside a frame is cut too.
+  writePiece(e.work.file("a.raw"), p, SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE);
+  writeFile(e.work.file("odd.raw"), readFile(e.work.file("a.raw")) + "x");
+  ToolResult raw = runTool(e.with({"--raw", "16000:1", "-"}), e.work.path(), e.env(),
+                           ToolProcess::Input::kFile, e.work.file("odd.raw"));
+  EXPECT_EQ(raw.status, 3) << raw.err;
+  EXPECT_NE(raw.err.find("ends inside a frame (1 byte left over)"), std::string::npos) << raw.err;
+  EXPECT_GT(parseTimes(raw.lines()).size(), 20u);
 }
 
 TEST(EndToEnd, ParallelJobsEqualOneByOne) {
@@ -556,6 +573,24 @@ TEST(EndToEnd, NoBeatsInSilence) {
   Piece antiphase = makeGroove(120.0, 12.0, 16000, 2, 12);
   for (size_t i = 0; i < antiphase.samples.size(); i += 2) antiphase.samples[i + 1] = -antiphase.samples[i];
   writePiece(e.work.file("antiphase.wav"), antiphase, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  // A tone and noise, which the trackers announce beats in (all discarded),
+  // and click tracks at tempi whose period is no whole number of frames.
+  Piece tone = silence, noise = silence, click128 = silence, click174 = silence;
+  std::mt19937 random(5);
+  std::normal_distribution<float> gauss(0.0f, 0.2f);
+  for (size_t i = 0; i < silence.samples.size(); ++i) {
+    tone.samples[i] = float(0.5 * std::sin(2 * 3.14159265358979 * 440.0 * double(i) / 16000));
+    noise.samples[i] = gauss(random);
+  }
+  for (auto [piece, bpm] : {std::pair{&click128, 128.0}, std::pair{&click174, 174.0}})
+    for (double at = 0.3; at < 11.9; at += 60.0 / bpm)
+      for (int i = 0; i < 400; ++i)
+        piece->samples[size_t(at * 16000) + i] =
+            float(0.7 * std::exp(-i / 128.0) * std::sin(0.8 * i));
+  writePiece(e.work.file("tone.wav"), tone, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("noise.wav"), noise, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("click128.wav"), click128, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  writePiece(e.work.file("click174.wav"), click174, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   // Offline beats are gated by the time they fall on, not by when they
   // become final.
   for (std::vector<std::string> mode : {std::vector<std::string>{"--tracker", "stpm"},
@@ -581,9 +616,9 @@ TEST(EndToEnd, NoBeatsInSilence) {
     EXPECT_GE(before, 5) << name;
     EXPECT_EQ(inside, 0) << name << ": " << r.out;
     EXPECT_GE(after, 5) << name;
-    ToolResult ungated = run({"--no-silence-gate", "silence.wav"});
+    ToolResult ungated = run({"--no-silence-gate", "--unlocked", "--format", "csv", "silence.wav"});
     EXPECT_EQ(ungated.status, 0);
-    EXPECT_FALSE(ungated.out.empty()) << name;  // what the gate is there for
+    EXPECT_FALSE(csvBeats(ungated).empty()) << name;  // what the gate is there for
 
     // Nothing before a beat period of the slowest tempo has been heard since
     // the first click: the stpm node's announcements then rest on the
@@ -606,6 +641,24 @@ TEST(EndToEnd, NoBeatsInSilence) {
     r = run({"antiphase.wav"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.out.empty()) << name << ": " << r.out;
+
+    // Nothing before the tracker first locked on: a tone or noise gives no
+    // beats (the stpm node's reliability is as high in noise as in music),
+    // while the unlocked beats are there on request, all discarded.
+    for (const char* unmusical : {"tone.wav", "noise.wav"}) {
+      if (name == "stpm") break;
+      EXPECT_TRUE(run({unmusical}).out.empty()) << name << " " << unmusical;
+      const auto unlocked = csvBeats(run({"--format", "csv", "--unlocked", unmusical}));
+      EXPECT_GT(unlocked.size(), 10u) << name << " " << unmusical;
+      for (const auto& b : unlocked) EXPECT_FALSE(b.reliable) << name << " " << unmusical;
+    }
+    // The tempo between whole frames (100 a second: 174 BPM is 34.48
+    // frames, 128 BPM 46.88), offline and for stpm too.
+    const double bpm = name == "stpm" ? 128.0 : 174.0;
+    r = run({"--format", "csv", name == "stpm" ? "click128.wav" : "click174.wav"});
+    const auto clicked = csvBeats(r);
+    EXPECT_GT(clicked.size(), size_t(8.0 * bpm / 60.0)) << name << ": " << r.out;
+    EXPECT_NEAR(medianTempo(clicked), bpm, 0.3) << name << ": " << r.out;
   }
 }
 
@@ -625,9 +678,11 @@ TEST(EndToEnd, ClickTrackMatchesTheInput) {
   struct Case {
     const char *input, *out;
     int format;
+    bool lossy = false;  // only the container and the length are checked
   } cases[] = {{"a.wav", "clicks.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
                {"b24.wav", "clicks.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
-               {"a.wav", "clicks", SF_FORMAT_WAV | SF_FORMAT_PCM_16}};
+               {"a.wav", "clicks", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+               {"a.wav", "clicks.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, true}};
   for (const char* mode : {"--no-progress", "--offline"}) {
     for (const auto& c : cases) {
       const std::string what = std::string(mode) + " " + c.out;
@@ -646,6 +701,7 @@ TEST(EndToEnd, ClickTrackMatchesTheInput) {
       int clipped = 0;  // samples at full scale
       for (int v : samples) clipped += v >= 0x7FFF0000 || v <= -0x7FFF0000;
       EXPECT_EQ(clipped, 0) << what;
+      if (c.lossy) continue;
       // Largest difference from the input at half its level in [from, to) s.
       auto added = [&](double from, double to) {
         float most = 0.0f;
@@ -662,7 +718,8 @@ TEST(EndToEnd, ClickTrackMatchesTheInput) {
       }
     }
     EXPECT_EQ(e.work.entries(), (std::vector<std::string>{"a.wav", "b24.wav", "clicks",
-                                                          "clicks.flac", "clicks.wav"}))
+                                                          "clicks.flac", "clicks.ogg",
+                                                          "clicks.wav"}))
         << mode;
   }
 }
@@ -848,6 +905,15 @@ TEST(EndToEnd, ProgressBarOnATerminal) {
     EXPECT_EQ(t.screen, expected);
   }
   const std::string bytes = readFile(e.work.file("long.wav"));
+  {
+    // With -o standard output carries no beat lines: the bar may share its terminal.
+    OnTerminal t(e.with({"-o", "out", "-"}), e.work.path(), e.env(), true);
+    ASSERT_GT(t.pid, 0);
+    t.write(bytes.substr(0, bytes.size() / 2));
+    EXPECT_TRUE(t.showUntil("%", 120.0)) << t.screen;
+    t.write(bytes.substr(bytes.size() / 2));
+    EXPECT_EQ(t.finish(120.0), 0) << t.screen;
+  }
   OnTerminal t(e.with({"-j2", "long.wav", "-"}), e.work.path(), e.env(), false);
   ASSERT_GT(t.pid, 0);
   t.write(bytes.substr(0, bytes.size() / 2));
