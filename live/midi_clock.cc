@@ -8,9 +8,26 @@ namespace tesk_live {
 MidiClock::MidiClock(double sample_rate, double max_deviation)
     : rate_(sample_rate), max_deviation_(max_deviation) {}
 
+double MidiClock::steadyTempo() const {
+  if (recent_count_ < kSteadyBeats) return 0.0;
+  std::array<double, kSteadyBeats> sorted = recent_;
+  std::sort(sorted.begin(), sorted.end());
+  const double median = sorted[sorted.size() / 2];
+  const bool held = sorted.front() >= median * (1.0 - kSteadyShare) &&
+                    sorted.back() <= median * (1.0 + kSteadyShare);
+  return held ? median : 0.0;
+}
+
 void MidiClock::beat(int64_t frame, double bpm) {
   if (!(bpm > 0.0)) return;
-  nominal_ = rate_ * 60.0 / bpm / kTicksPerBeat;
+  recent_[size_t(recent_count_++ % kSteadyBeats)] = bpm;
+  if (recent_count_ == 2 * kSteadyBeats) recent_count_ = kSteadyBeats;
+  const double steady = steadyTempo();
+  // Small changes are followed beat by beat; a big one once it holds.
+  if (running_ && std::fabs(bpm - bpm_) <= kSteadyShare * bpm_) bpm_ = bpm;
+  else if (steady > 0.0) bpm_ = steady;
+  else if (!running_) return;
+  nominal_ = rate_ * 60.0 / bpm_ / kTicksPerBeat;
   if (!running_) {
     running_ = true;
     start_pending_ = true;

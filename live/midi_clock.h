@@ -3,8 +3,13 @@
 // tracked tempo and is pulled towards each announced beat (the tick on the
 // beat lands on it), but never strays more than a few % from the tempo's
 // nominal interval, so a phase correction never makes a burst or a gap.
+// A tracker's first beats, and those after a change, may come at a passing
+// tempo: the clock starts, and takes a tempo more than kSteadyShare away
+// from its own, only once the tempo has held for kSteadyBeats beats (two
+// bars); until then it sends nothing, or keeps its last steady tempo.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "midi_events.h"
@@ -16,13 +21,18 @@ class MidiClock {
   static constexpr int kTicksPerBeat = 24;
   // The correction is spread over at least this many ticks.
   static constexpr int kMinCorrectionTicks = 12;
+  // A tempo holds when the tempi of this many beats in a row lie within
+  // this share of their median.
+  static constexpr int kSteadyBeats = 8;
+  static constexpr double kSteadyShare = 0.02;
 
   // `max_deviation`: the largest share by which a tick interval may differ
   // from the nominal one (0.03 = 3 %).
   explicit MidiClock(double sample_rate, double max_deviation = 0.03);
 
   // A beat at frame `frame` (JACK frames, may lie ahead) at `bpm`: the
-  // first starts the clock on it, later ones correct tempo and phase.
+  // first that makes the tempo steady starts the clock on it, later ones
+  // correct tempo and phase.
   void beat(int64_t frame, double bpm);
 
   // The clock's events in the period [start, start + frames); a tick due
@@ -40,12 +50,19 @@ class MidiClock {
  private:
   // From the last tick towards the target, within the clamp.
   double currentInterval() const;
+  // The median tempo of the last kSteadyBeats beats if it held, else 0.
+  double steadyTempo() const;
 
   double rate_;
   double max_deviation_;
   bool running_ = false;
   bool start_pending_ = false;
-  double nominal_ = 0.0;    // frames per tick at the tracked tempo
+  // The tempi of the latest beats, a ring (the process callback never
+  // allocates).
+  std::array<double, kSteadyBeats> recent_{};
+  int recent_count_ = 0;
+  double bpm_ = 0.0;        // the clock's tempo
+  double nominal_ = 0.0;    // frames per tick at the clock's tempo
   double interval_ = 0.0;   // frames from the last tick to the next
   double last_frame_ = 0.0; // when the last tick went out
   double next_frame_ = 0.0; // when the next tick is due

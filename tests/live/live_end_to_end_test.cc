@@ -118,8 +118,8 @@ TEST(LiveMode, ExampleBeatsAsMidiNotesClockLinesAndOsc) {
   const std::string osc_url =
       "osc.udp://127.0.0.1:" + std::to_string(lo_server_thread_get_port(osc));
   const std::string client = "live-e2e-" + std::to_string(::getpid());
-  const pid_t beat = spawn({TESK_BEAT, "--jack", client, "--midi-out", "--midi-clock", "--format",
-                            "csv", "--osc", osc_url, "--plugin", TESK_PLUGIN},
+  const pid_t beat = spawn({TESK_BEAT, "--jack=" + client, "--midi-out", "--midi-clock",
+                            "--format", "csv", "--osc", osc_url, "--plugin", TESK_PLUGIN},
                            dir + "/beats.csv", dir + "/beat.err");
   ASSERT_TRUE(portAppears(client + ":midi_out", 10)) << slurp(dir + "/beat.err");
 
@@ -180,9 +180,14 @@ TEST(LiveMode, ExampleBeatsAsMidiNotesClockLinesAndOsc) {
   ASSERT_FALSE(realtime.empty());
   EXPECT_EQ(std::count_if(realtime.begin(), realtime.end(), [](auto& e) { return e.second == 0xFA; }), 1);
   EXPECT_EQ(realtime.back().second, 0xFC) << "Stop at the end";
-  std::vector<int64_t> ticks;
-  for (auto& e : realtime)
+  std::vector<int64_t> ticks, first_ticks;
+  for (auto& e : realtime) {
     if (e.second == 0xF8 && e.first >= known.front()) ticks.push_back(e.first);
+    if (e.second == 0xF8 && first_ticks.size() < 25) first_ticks.push_back(e.first);
+  }
+  // Started once the tempo held, so its first beat is already the music's.
+  ASSERT_EQ(first_ticks.size(), 25u);
+  EXPECT_NEAR(60.0 * kRate / double(first_ticks.back() - first_ticks.front()), 120.0, 2.4);
   ASSERT_GE(ticks.size(), 48u);
   const double per_beat = 24.0 * double(ticks.back() - ticks.front()) / double(ticks.size() - 1);
   EXPECT_NEAR(60.0 * kRate / per_beat, 120.0, 2.0);
@@ -226,8 +231,9 @@ TEST(LiveMode, ReferencePortIsConnectedToTheGivenSource) {
   ASSERT_NE(::mkdtemp(dir_template), nullptr);
   const std::string dir = dir_template;
   const std::string client = "live-ref-" + std::to_string(::getpid());
-  const pid_t beat = spawn({TESK_BEAT, "--jack", client, "--connect", "system:capture_1",
-                            "--reference", "system:capture_2", "--plugin", TESK_PLUGIN},
+  const pid_t beat = spawn({TESK_BEAT, "--jack", "--jack-name", client, "--verbose", "--connect",
+                            "system:capture_1", "--reference", "system:capture_2", "--plugin",
+                            TESK_PLUGIN},
                            dir + "/out", dir + "/err");
   ASSERT_TRUE(portAppears(client + ":reference", 10)) << slurp(dir + "/err");
   auto connections = [](const std::string& port) {
@@ -250,5 +256,9 @@ TEST(LiveMode, ReferencePortIsConnectedToTheGivenSource) {
   EXPECT_EQ(connections(client + ":in_1"), std::vector<std::string>{"system:capture_1"});
   ::kill(beat, SIGINT);
   EXPECT_EQ(waitFor(beat, 10), 0) << slurp(dir + "/err");
+  // Messages name the client as the summary does, after the tool's name.
+  EXPECT_NE(slurp(dir + "/err").find("tesk-beat: jack:" + client + ": tracker bar-pointer"),
+            std::string::npos)
+      << slurp(dir + "/err");
   std::system(("rm -rf " + dir).c_str());
 }

@@ -50,36 +50,44 @@ ClockRun play(MidiClock& clock, const std::vector<std::pair<int64_t, double>>& b
 
 }  // namespace
 
-// Each case: beats at a steady tempo, then from beat `change` on, at another
-// tempo and shifted by `shift` frames. Whatever the correction, every tick
-// interval stays within 3 % of the nominal one (no burst, no gap), and the
-// clock ends locked: a tick on every beat, 24 ticks apart.
+// Each case: beats at a steady tempo, the first `passing` of them told at
+// another tempo (a tracker's first guesses), then from beat `change` on,
+// at another tempo and shifted by `shift` frames. The clock starts once the
+// tempo has held for two bars, at that tempo; whatever the correction,
+// every tick interval stays within 3 % of the nominal one (no burst, no
+// gap), and the clock ends locked: a tick on every beat, 24 ticks apart.
 TEST(MidiClock, FollowsTempoAndPhaseWithinTheClamp) {
   struct Case {
     const char* name;
     double bpm, new_bpm;
     int change;
     int64_t shift;
+    int passing = 0;
   };
   for (const Case& c : {Case{"steady 120", 120, 120, 1000, 0},
-                        Case{"late by 6 ms", 120, 120, 4, 300},
-                        Case{"early by 10 ms", 120, 120, 4, -480},
-                        Case{"off by a quarter beat", 100, 100, 4, 7200},
-                        Case{"120 to 126 BPM", 120, 126, 4, 0}}) {
+                        Case{"late by 6 ms", 120, 120, 12, 300},
+                        Case{"early by 10 ms", 120, 120, 12, -480},
+                        Case{"off by a quarter beat", 100, 100, 12, 7200},
+                        Case{"120 to 126 BPM", 120, 126, 12, 0},
+                        Case{"first told at 64 BPM", 120, 120, 1000, 0, 3}}) {
     SCOPED_TRACE(c.name);
     std::vector<std::pair<int64_t, double>> beats;
     double frame = 48000;
     for (int k = 0; k < 80; ++k) {
       const double bpm = k < c.change ? c.bpm : c.new_bpm;
-      beats.push_back({std::llround(frame) + (k < c.change ? 0 : c.shift), bpm});
+      beats.push_back(
+          {std::llround(frame) + (k < c.change ? 0 : c.shift), k < c.passing ? 64.0 : bpm});
       frame += kRate * 60.0 / bpm;
     }
     MidiClock clock(kRate);
     const ClockRun run = play(clock, beats, beats.back().first + 100);
+    const int64_t steady = beats[size_t(c.passing + MidiClock::kSteadyBeats - 1)].first;
     EXPECT_EQ(run.starts, 1);
-    EXPECT_EQ(run.first_start, 48000) << "started on the first beat";
+    EXPECT_EQ(run.first_start, steady) << "started once the tempo held";
     ASSERT_GT(run.ticks.size(), 24u * 60);
-    EXPECT_EQ(run.ticks.front(), 48000);
+    EXPECT_EQ(run.ticks.front(), steady);
+    EXPECT_NEAR(run.ticks[24] - run.ticks[0], kRate * 60.0 / c.bpm, 0.02 * kRate * 60.0 / c.bpm)
+        << "the first beat of the clock";
 
     const double slow = kRate * 60.0 / std::min(c.bpm, c.new_bpm) / 24;
     const double fast = kRate * 60.0 / std::max(c.bpm, c.new_bpm) / 24;
@@ -108,7 +116,7 @@ TEST(MidiClock, StopsOnceAndStartsAgainOnTheNextBeat) {
   MidiEventList events;
   clock.stop(events);
   EXPECT_EQ(events.size(), 0) << "no Stop before a Start";
-  clock.beat(1000, 120);
+  for (int k = 1 - MidiClock::kSteadyBeats; k <= 0; ++k) clock.beat(1000 + k * 24000, 120);
   clock.render(0, kPeriod, events);
   clock.render(kPeriod, kPeriod * 8, events);
   ASSERT_GE(events.size(), 3);
