@@ -376,10 +376,10 @@ def make_noise(kind, n, seed):
     w = rng.standard_normal(n)
     if kind == 'white':
         return w
-    spec = np.fft.rfft(w)
-    f = np.arange(len(spec), dtype=np.float64)
+    spectrum = np.fft.rfft(w)
+    f = np.arange(len(spectrum), dtype=np.float64)
     f[0] = 1.0
-    return np.fft.irfft(spec / np.sqrt(f), n)
+    return np.fft.irfft(spectrum / np.sqrt(f), n)
 
 
 def finish(x, row, seed):
