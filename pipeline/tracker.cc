@@ -63,7 +63,8 @@ struct Tracker::State {
   // The tempo is fitted through up to this many beats on either side
   // (online, before) of each beat.
   static constexpr size_t kTempoReach = 8;
-  std::deque<double> beat_times;  // seconds, of the latest beats the tracker gave, silenced ones too
+  // Seconds, of the latest beats the tracker gave, silenced ones too.
+  std::deque<double> beat_times;
   // Offline: decoded beats, those before next_decoded already taken (the
   // neighbours of the rest).
   struct Decoded {

@@ -590,7 +590,8 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
   EXPECT_NE(json.find("\"input\": \"song \\\"1\\\".wav\""), std::string::npos) << json;
   EXPECT_NE(json.find("{\"time\": 1.0160, \"reliable\": true, \"tempo\": 120.00"),
             std::string::npos) << json;
-  EXPECT_NE(json.find("{\"time\": 0.5000, \"reliable\": false, \"tempo\": null"), std::string::npos);
+  EXPECT_NE(json.find("{\"time\": 0.5000, \"reliable\": false, \"tempo\": null"),
+            std::string::npos);
   EXPECT_NE(json.find("{\"time\": 1.5160, \"reliable\": false, \"tempo\": 118.50"),
             std::string::npos);
   EXPECT_NE(json.find("\"median_tempo\": 120.00"), std::string::npos);
