@@ -10,9 +10,10 @@ in "TOOL OPTIONS {wav}" (e.g. "offline=1 transition_lambda=300" for
 bar_pointer_track, "--offline" for tesk-beat). Runs already saved in
 RUNS_DIR are reused, so a sweep can be stopped and taken up again.
 Per variant one row: on the validation corpus F, CMLt, AMLt and the share of
-pieces at each wrong level (see corpus_score.py), the paired change in F
-against the first variant (+- twice its standard error); on the public set
-F and AMLt at 16 and 44.1 kHz.
+pieces at each wrong level (see corpus_score.py); for a variant whose label
+starts with "+", the paired change in F against the last variant above it
+whose label does not (+- twice its standard error); on the public set F and
+AMLt at 16 and 44.1 kHz.
 """
 import argparse
 import json
@@ -76,7 +77,7 @@ def main():
             for rate in (16000, 44100):
                 pub.append(run_once(args, label, opts, f"public{rate}", public,
                                     ["--audio-dir", os.path.join(args.eval_dir, "cache", f"wav{rate}")]))
-        if base is None:
+        if base is None or not label.startswith("+"):
             base = val
             paired = "baseline"
         else:
