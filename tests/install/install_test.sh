@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix under the build tree, then does
-# what a user of the installed files does: builds the README's engine example
-# and a tiny host with the flags pkg-config gives, runs them (the example
-# through LD_LIBRARY_PATH, the host through its rpath; the host loads the
-# plug-in both with RTLD_LOCAL and with RTLD_GLOBAL) and checks what they
-# print. The installed tesk-beat must find the installed plug-in.
+# what a user of the installed files does: builds the documented examples (the
+# engine example examples/engine_beats.cc, the pipeline example in
+# docs/programming.md) and a tiny host with the flags pkg-config gives, runs
+# them (the examples through LD_LIBRARY_PATH, the host through its rpath; the
+# host loads the plug-in both with RTLD_LOCAL and with RTLD_GLOBAL) and checks
+# what they print. The installed tesk-beat must find the installed plug-in.
 # Usage: install_test.sh --build DIR --source DIR --libdir LIBDIR --cxx CXX
 #                        [--flags "EXTRA FLAGS"] [--tool 0|1]
 set -euo pipefail
@@ -44,27 +45,37 @@ plugin=$(pkg-config --variable=plugin tesk-music)
   fail "pkg-config libdir $pc_libdir is not the prefix's $prefix/$libdir"
 [ -f "$plugin" ] || fail "pkg-config names the plug-in $plugin, which is not installed"
 
-# Builds and runs the C++ example under the README's heading SECTION exactly
-# as shown there, with pkg-config's flags, into $work/NAME.out.
-readme_example() {  # SECTION NAME WHAT
-  awk -v heading="## $1" 'index($0, heading) == 1 { section = 1 }
-       section && /^```cpp/ { code = 1; next }
-       code && /^```/ { exit }
-       code' "$source/README.md" >"$work/$2.cc"
-  [ -s "$work/$2.cc" ] || fail "no C++ example under '## $1' in README.md"
+# Builds the C++ source SOURCE with pkg-config's flags and runs it in
+# $work/run, its output into $work/NAME.out.
+build_and_run() {  # SOURCE NAME WHAT
   # shellcheck disable=SC2086  # $flags holds several options
-  timeout 120 "$cxx" $flags -o "$work/$2" "$work/$2.cc" "${pc_flags[@]}" ||
-    fail "the README's $3 example does not build with pkg-config's flags"
+  timeout 120 "$cxx" $flags -o "$work/$2" "$1" "${pc_flags[@]}" ||
+    fail "the $3 example does not build with pkg-config's flags"
   (cd "$work/run" && LD_LIBRARY_PATH="$pc_libdir" timeout 60 "$work/$2") >"$work/$2.out" ||
-    { cat "$work/$2.out" >&2; fail "the README's $3 example failed"; }
+    { cat "$work/$2.out" >&2; fail "the $3 example failed"; }
 }
 
-readme_example "The engine on its own" beats engine
+# Builds and runs the C++ example under the heading SECTION of the Markdown
+# file DOC exactly as shown there.
+doc_example() {  # DOC SECTION NAME WHAT
+  awk -v heading="## $2" 'index($0, heading) == 1 { section = 1 }
+       section && /^```cpp/ { code = 1; next }
+       code && /^```/ { exit }
+       code' "$source/$1" >"$work/$3.cc"
+  [ -s "$work/$3.cc" ] || fail "no C++ example under '## $2' in $1"
+  build_and_run "$work/$3.cc" "$3" "$4 ($1)"
+}
+
+# The engine example the documentation shows, as the file it names; it
+# keeps the engine's diagnostic files in a private directory it removes.
+build_and_run "$source/examples/engine_beats.cc" beats "engine (examples/engine_beats.cc)"
 grep -q '^interval 60 frames (100.0 BPM)' "$work/beats.out" ||
   { cat "$work/beats.out" >&2; fail "the engine example did not find the 100 BPM clicks"; }
+[ -z "$(ls -A "$work/run")" ] ||
+  { ls -A "$work/run" >&2; fail "the engine example left files in its working directory"; }
 
 # The pipeline example finds the plug-in beside the installed library.
-readme_example "The pipeline library" pipeline pipeline
+doc_example docs/programming.md "The pipeline library" pipeline pipeline
 [ "$(grep -Ec '^beat at [0-9.]+ s, 1(19\.[5-9]|20\.[0-4]) BPM$' "$work/pipeline.out")" -ge 10 ] ||
   { cat "$work/pipeline.out" >&2; fail "the pipeline example did not follow the 120 BPM clicks"; }
 
