@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The Vamp plug-in in a real host: vamp-simple-host finds tesk-music.so
 # through VAMP_PATH, lists the plug-in with its outputs (each, and each
-# parameter, described in tesk-music.ttl), and its beats of the bundled
-# example (times and reliability, and the tempo of each beat) are the ones
-# tesk-beat reports. With --python-path, the Python module's beats at
-# default settings join the comparison: the three front ends must give one
-# and the same list. The test host vamp_run gives the same beats with
-# another block and step size, and offline decoding's beats; a NaN sample
-# is said on standard error and the beats go on.
+# parameter, described in tesk-music.ttl, which declares the doap prefix
+# Sonic Visualiser needs), and its beats of the bundled example (times and
+# reliability, and the tempo of each beat) are the ones tesk-beat reports.
+# With --python-path, the Python module's beats at default settings join the
+# comparison: the three front ends must give one and the same list. The test
+# host vamp_run gives the same beats with another block and step size, and
+# offline decoding's beats; a NaN sample is said on standard error and the
+# beats go on.
 # Usage: vamp_test.sh --vamp-dir DIR --tool TESK_BEAT --host VAMP_RUN --example FILE
 #                     [--python-path DIR_WITH_tesk_music]
 set -euo pipefail
@@ -42,6 +43,11 @@ timeout 60 vamp-simple-host --list-full 2>&1 | awk '/Identifier:/ && !/:.*:/ { p
 while read -r id; do
   grep -q "vamp:identifier *\"$id\"" "$vamp_dir/tesk-music.ttl" || fail "tesk-music.ttl lacks $id"
 done <"$work/ids"
+# Sonic Visualiser expands doap:download-page for every plug-in it has RDF
+# for, with only the prefixes the documents on its path declare: without
+# doap, it makes no layers from the plug-in.
+grep -q '^@prefix doap: *<http://usefulinc.com/ns/doap#> *\.' "$vamp_dir/tesk-music.ttl" ||
+  fail "tesk-music.ttl does not declare the doap prefix Sonic Visualiser needs"
 
 # Host lines: " 2.488798186: 119.9 BPM reliable" (beats), " 2.488798186: 119.94" (tempo).
 host() {
