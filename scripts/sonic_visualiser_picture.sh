@@ -5,12 +5,12 @@
 # derives the two layers from the plug-in, so the layers are computed by the
 # plug-in inside the host, as a user would get them.
 # Usage: scripts/sonic_visualiser_picture.sh [--vamp-dir DIR] [--out FILE]
-#   DIR holds tesk-music.so (default build/lib/vamp); FILE defaults to
-#   docs/sonic-visualiser.png.
+#   DIR holds tesk-music.so (default build/release/lib/vamp, which
+#   scripts/test.sh builds); FILE defaults to docs/sonic-visualiser.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-vamp_dir=build/lib/vamp
+vamp_dir=build/release/lib/vamp
 out=docs/sonic-visualiser.png
 while [ $# -gt 0 ]; do
   case "$1" in
