@@ -16,6 +16,7 @@ whose label does not (+- twice its standard error); on the public set F and
 AMLt at 16 and 44.1 kHz.
 """
 import argparse
+import hashlib
 import json
 import os
 import re
@@ -29,12 +30,14 @@ import corpus_score as cs  # noqa: E402
 import numpy as np  # noqa: E402
 
 
-def slug(label):
-    return re.sub(r"[^A-Za-z0-9]+", "_", label).strip("_")
+def run_name(label, opts):
+    """A file name for a run: readable, and distinct for distinct options."""
+    digest = hashlib.sha1(opts.strip().encode()).hexdigest()[:6]
+    return re.sub(r"[^A-Za-z0-9]+", "_", label).strip("_") + "_" + digest
 
 
 def run_once(args, label, opts, name, corpus, extra):
-    path = os.path.join(args.out, f"{slug(label)}_{name}.json")
+    path = os.path.join(args.out, f"{run_name(label, opts)}_{name}.json")
     if not os.path.exists(path):
         cmd = [sys.executable, os.path.join(HERE, "corpus_score.py"), "--eval-dir", args.eval_dir,
                "--corpus", corpus, "--cmd", f"{args.tool} {opts} {{wav}}", "--jobs", str(args.jobs),
