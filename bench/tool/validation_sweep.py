@@ -12,8 +12,8 @@ RUNS_DIR are reused, so a sweep can be stopped and taken up again.
 Per variant one row: on the validation corpus F, CMLt, AMLt and the share of
 pieces at each wrong level (see corpus_score.py); for a variant whose label
 starts with "+", the paired change in F against the last variant above it
-whose label does not (+- twice its standard error); on the public set F and
-AMLt at 16 and 44.1 kHz.
+whose label does not (+- twice its standard error); on the public set F,
+CMLt and AMLt at 16 and 44.1 kHz.
 """
 import argparse
 import hashlib
@@ -67,7 +67,7 @@ def main():
     public = os.path.join(args.eval_dir, "corpus.json")
 
     print(f"{'variant':44s} {'F':>6s} {'CMLt':>6s} {'AMLt':>6s} {'x2':>5s} {'x1/2':>5s} {'x3':>5s} "
-          f"{'x1/3':>5s} {'off':>5s} {'oth':>5s}  {'paired dF':>15s}  {'pub16 F/AMLt':>13s}  {'pub44 F/AMLt':>13s}")
+          f"{'x1/3':>5s} {'off':>5s} {'oth':>5s}  {'paired dF':>15s}  {'pub16 F/CMLt/AMLt':>18s}  {'pub44 F/CMLt/AMLt':>18s}")
     base = None
     for line in sys.stdin:
         if not line.strip() or line.startswith("#"):
@@ -88,7 +88,7 @@ def main():
             d = np.array([r["F"] - before[r["id"]] for r in val["rows"] if r["id"] in before])
             paired = f"{d.mean():+.3f}+-{2 * d.std(ddof=1) / np.sqrt(len(d)):.3f}"
         levels = " ".join(f"{share(val, l):5.1f}" for l in ("double", "half", "triple", "third", "off-beat", "other"))
-        pubs = "  ".join(f"{mean(p, 'F'):.3f}/{mean(p, 'AMLt'):.3f}  " for p in pub)
+        pubs = "  ".join(f"{mean(p, 'F'):.3f}/{mean(p, 'CMLt'):.3f}/{mean(p, 'AMLt'):.3f}" for p in pub)
         print(f"{label:44s} {mean(val, 'F'):6.3f} {mean(val, 'CMLt'):6.3f} {mean(val, 'AMLt'):6.3f} "
               f"{levels}  {paired:>15s}  {pubs}", flush=True)
 
