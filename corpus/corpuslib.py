@@ -188,15 +188,19 @@ def arrange(mid_in, mid_out, arrangement):
     m.save(mid_out)
 
 
-def tempo_map(m):
-    """[(tick, seconds at tick, microseconds per quarter)] from all tracks."""
-    events = []
+def absolute_events(m):
+    """(tick from the start, event) of every event of every track."""
     for tr in m.tracks:
         tick = 0
         for e in tr:
             tick += e.time
-            if e.is_meta and e.type == 'set_tempo':
-                events.append((tick, e.tempo))
+            yield tick, e
+
+
+def tempo_map(m):
+    """[(tick, seconds at tick, microseconds per quarter)] from all tracks."""
+    events = [(tick, e.tempo) for tick, e in absolute_events(m)
+              if e.is_meta and e.type == 'set_tempo']
     events.sort(key=lambda x: x[0])
     if not events or events[0][0] != 0:
         events.insert(0, (0, 500000))
@@ -218,24 +222,12 @@ def tick_seconds(tmap, ppq, ticks):
 
 
 def midi_end_tick(m):
-    end = 0
-    for tr in m.tracks:
-        tick = 0
-        for e in tr:
-            tick += e.time
-        end = max(end, tick)
-    return end
+    return max((tick for tick, _ in absolute_events(m)), default=0)
 
 
 def time_signatures(m):
-    out = []
-    for tr in m.tracks:
-        tick = 0
-        for e in tr:
-            tick += e.time
-            if e.is_meta and e.type == 'time_signature':
-                out.append((tick, e.numerator, e.denominator))
-    return sorted(set(out))
+    return sorted({(tick, e.numerator, e.denominator) for tick, e in absolute_events(m)
+                   if e.is_meta and e.type == 'time_signature'})
 
 
 def beat_grid(mid_path, beat_unit, beats_per_bar):
@@ -270,13 +262,8 @@ def click_midi(mid_path, ticks, out_path):
     m = mido.MidiFile(mid_path)
     out = mido.MidiFile(type=1, ticks_per_beat=m.ticks_per_beat)
     meta = mido.MidiTrack()
-    events = []
-    for tr in m.tracks:
-        tick = 0
-        for e in tr:
-            tick += e.time
-            if e.is_meta and e.type in ('set_tempo', 'time_signature'):
-                events.append((tick, e))
+    events = [(tick, e) for tick, e in absolute_events(m)
+              if e.is_meta and e.type in ('set_tempo', 'time_signature')]
     events.sort(key=lambda x: x[0])
     last = 0
     for tick, e in events:
