@@ -62,11 +62,16 @@ struct HeaderClaim {
   bool other_short = false;      // another chunk ran past the end of the file
 };
 
-HeaderClaim headerClaim(SNDFILE* file) {
+// What libsndfile noted while it read the file's header.
+std::string headerLog(SNDFILE* file) {
   char log[16384];
   sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+  return log;
+}
+
+HeaderClaim headerClaim(SNDFILE* file) {
   HeaderClaim claim;
-  std::istringstream lines(log);
+  std::istringstream lines(headerLog(file));
   std::string line;
   while (std::getline(lines, line)) {
     auto should = line.find("(should be ");
@@ -90,9 +95,8 @@ HeaderClaim headerClaim(SNDFILE* file) {
 // The bits per sample a WAV-family header declares ("Bit Width" in
 // libsndfile's log), 0 when it notes none.
 int declaredBits(SNDFILE* file) {
-  char log[16384];
-  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-  const char* at = std::strstr(log, "Bit Width");
+  const std::string log = headerLog(file);
+  const char* at = std::strstr(log.c_str(), "Bit Width");
   const char* colon = at ? std::strchr(at, ':') : nullptr;
   return colon ? std::atoi(colon + 1) : 0;
 }

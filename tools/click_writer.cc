@@ -79,17 +79,25 @@ bool writes(int format) {
   return false;
 }
 
+// The formats libsndfile lists, in its order: the major formats
+// (SFC_GET_FORMAT_MAJOR_COUNT, SFC_GET_FORMAT_MAJOR) or the sample formats.
+std::vector<SF_FORMAT_INFO> listedFormats(int count_command, int format_command) {
+  int count = 0;
+  sf_command(nullptr, count_command, &count, sizeof count);
+  std::vector<SF_FORMAT_INFO> formats(std::size_t(std::max(count, 0)));
+  for (int i = 0; i < count; ++i) {
+    formats[std::size_t(i)].format = i;
+    sf_command(nullptr, format_command, &formats[std::size_t(i)], sizeof(SF_FORMAT_INFO));
+  }
+  return formats;
+}
+
 // Each major format libsndfile has, in its order, with its extension.
 std::vector<std::pair<std::string, int>> majorFormats() {
   std::vector<std::pair<std::string, int>> majors;
-  int count = 0;
-  sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
-  for (int i = 0; i < count; ++i) {
-    SF_FORMAT_INFO info{};
-    info.format = i;
-    sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info);
+  for (const SF_FORMAT_INFO& info :
+       listedFormats(SFC_GET_FORMAT_MAJOR_COUNT, SFC_GET_FORMAT_MAJOR))
     if (info.extension) majors.emplace_back(info.extension, info.format);
-  }
   return majors;
 }
 
@@ -138,14 +146,9 @@ int clickTrackFormat(const std::string& out_name, int input_format, int sample_r
   if (!container.codec) {
     samples = {input_format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16,
                SF_FORMAT_FLOAT, SF_FORMAT_VORBIS};
-    int count = 0;
-    sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
-    for (int i = 0; i < count; ++i) {
-      SF_FORMAT_INFO info{};
-      info.format = i;
-      sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &info, sizeof info);
+    for (const SF_FORMAT_INFO& info :
+         listedFormats(SFC_GET_FORMAT_SUBTYPE_COUNT, SFC_GET_FORMAT_SUBTYPE))
       samples.push_back(info.format);
-    }
   }
   for (int sub : samples) {
     SF_INFO info{};
