@@ -162,11 +162,15 @@ def _as_frames(samples, channels, what="samples", verb="hold"):
     return frames
 
 
+def _mono_reference(reference):
+    """A reference array as mono float32: the mean of its channels."""
+    return _as_frames(reference, None, "reference", "holds").mean(axis=1, dtype=_np.float32)
+
+
 def _as_reference(reference, frames):
-    """A reference array as mono float32 of ``frames`` samples: the channel
-    mean, cut or padded with silence to the input's length as tesk-beat
-    pads it."""
-    mono = _as_frames(reference, None, "reference", "holds").mean(axis=1, dtype=_np.float32)
+    """A reference array as mono float32 of ``frames`` samples, cut or padded
+    with silence to the input's length as tesk-beat pads it."""
+    mono = _mono_reference(reference)
     out = _np.zeros(frames, _np.float32)
     out[:min(frames, len(mono))] = mono[:frames]
     return out
@@ -249,8 +253,7 @@ def track_file(path, reference=None, **settings):
         reference = _os.fspath(reference)
     elif reference is not None:
         # Mixed down here; the file's length is only known once it is read.
-        reference = _as_frames(reference, None, "reference", "holds").mean(
-            axis=1, dtype=_np.float32)
+        reference = _mono_reference(reference)
     columns, summary, _, _ = _native.track_file(_os.fspath(path), reference, **settings)
     return Result(Beats._join([columns]), summary)
 
