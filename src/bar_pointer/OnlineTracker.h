@@ -31,6 +31,9 @@ struct FrameResult {
   // frame): the tracker's lock on the beat times the beat's accent (see
   // Settings::accent_frames).
   double confidence = 0.0;
+  // Where the announced beat falls in its bar, 1 = the downbeat; 0 where
+  // the tracker follows beats only and knows no bar.
+  int beat_in_bar = 0;
 };
 
 class OnlineTracker {

@@ -15,6 +15,11 @@ struct Settings {
   int window_size = 2048;
   int hop_size = 441;
 
+  // What the tracker observes each frame: the onset feature below (spectral
+  // flux), or a learned network's beat and downbeat activations.
+  enum class Activation { kFlux, kLearned };
+  Activation activation = Activation::kFlux;
+
   // Onset feature: a logarithmic filterbank, log compression, and the rise
   // of each band over the previous frame maximum-filtered across
   // neighbouring bands (so that vibrato does not read as onsets).

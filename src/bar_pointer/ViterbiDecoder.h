@@ -22,6 +22,7 @@ struct DecodedBeat {
   int interval = 0;          // frames, on the path at this beat
   double tempo = 0.0;        // BPM
   double confidence = 0.0;   // lock on the beat times the beat's own onset peak (Settings)
+  int beat_in_bar = 0;       // 1 = the downbeat; 0 where no bar is decoded
 };
 
 class ViterbiDecoder {
