@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
 # Installs every package needed to build and test the project on Debian 12.
-# Usage: scripts/install-deps.sh [--picture] [extra-package ...]
+# Usage: scripts/install-deps.sh [--picture] [--training] [extra-package ...]
 # --picture adds what scripts/sonic_visualiser_picture.sh needs (Sonic
 # Visualiser, a virtual X server, ImageMagick): large, and not needed to
-# build or test, so not installed by default.
+# build or test, so not installed by default. --training adds PyTorch for
+# training the activation network (training/activation/run.sh); the weights
+# are committed, so building and testing do without it.
 set -euo pipefail
 
 picture=()
-if [ "${1:-}" = "--picture" ]; then
-  picture=(sonic-visualiser xvfb xauth imagemagick)
+training=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --picture) picture=(sonic-visualiser xvfb xauth imagemagick) ;;
+    --training) training=(python3-torch) ;;
+    *) break ;;
+  esac
   shift
-fi
+done
 
 packages=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
@@ -23,6 +30,7 @@ packages=(
   mma fluidsynth timgm6mb-soundfont musescore-general-soundfont csound-soundfont python3-mido  # corpus/build.py
   vamp-plugin-sdk vamp-examples
   "${picture[@]}"
+  "${training[@]}"
   "$@"
 )
 

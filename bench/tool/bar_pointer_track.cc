@@ -8,9 +8,14 @@
 // SETTING is a member of bar_pointer::Settings, e.g. transition_lambda=300;
 // the preset comes first whatever the order, so settings change it;
 // beat_decision takes next_beat_posterior (0) or best_state_wrap (1);
-// stamp=centre or stamp=end chooses the online stamps.
+// stamp=centre or stamp=end chooses the online stamps; activation=learned
+// tracks the learned network's activations (model=FILE.inc: another
+// network's weights than the library's). A beat whose place in the bar is
+// known is printed with it: "time<TAB>beat_in_bar".
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
@@ -18,14 +23,18 @@
 #include <utility>
 #include <vector>
 
+#include "activation/ActivationNetwork.h"
+#include "activation/InputFeature.h"
 #include "bar_pointer/OnlineTracker.h"
 #include "bar_pointer/Presets.h"
 #include "bar_pointer/ViterbiDecoder.h"
 #include "file_spectra.h"
+#include "model_file.h"
 
 namespace {
 
 using bar_pointer::Settings;
+using bar_pointer_bench::ModelFile;
 
 double number(const std::string& key, const std::string& text) {
   char* end = nullptr;
@@ -90,8 +99,8 @@ void set(Settings& s, const std::string& key, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) try {
-  bool offline = false, prototype = false;
-  std::string stamp;
+  bool offline = false, prototype = false, learned = false;
+  std::string stamp, model_path;
   const char* path = nullptr;
   std::vector<std::pair<std::string, std::string>> settings;
   for (int i = 1; i < argc; ++i) {
@@ -107,6 +116,11 @@ int main(int argc, char** argv) try {
     } else if (key == "preset") {
       if (value != "prototype") throw std::invalid_argument("the only preset is prototype");
       prototype = true;
+    } else if (key == "activation") {
+      if (value != "learned" && value != "flux") throw std::invalid_argument("activation is learned or flux");
+      learned = value == "learned";
+    } else if (key == "model") {
+      model_path = value;
     } else if (key == "stamp") {
       if (value != "centre" && value != "end") throw std::invalid_argument("stamp is centre or end");
       stamp = value;
@@ -125,22 +139,47 @@ int main(int argc, char** argv) try {
   for (const auto& [key, value] : settings) set(s, key, value);
   const bool at_end = stamp.empty() ? prototype : stamp == "end";
 
+  std::unique_ptr<ModelFile> model_file;
+  if (!model_path.empty()) model_file = std::make_unique<ModelFile>(model_path);
+  activation::InputFeature feature(s.sample_rate, s.window_size);
+  activation::ActivationNetwork network(model_file ? model_file->weights() : activation::learnedModel());
+  std::vector<float> values(activation::InputFeature::kValues);
+
   bar_pointer::OnlineTracker online(s);
   bar_pointer::ViterbiDecoder decoder(s);
-  auto print = [](double t) { std::printf("%.4f\n", t); };
+  auto print = [](double t, int in_bar) {
+    if (in_bar > 0)
+      std::printf("%.4f\t%d\n", t, in_bar);
+    else
+      std::printf("%.4f\n", t);
+  };
+  auto decoded = [&] {
+    for (const bar_pointer::DecodedBeat& b : decoder.takeBeats())
+      print(spectra.windowCentre(b.frame), b.beat_in_bar);
+  };
   while (spectra.next()) {
     const std::vector<double>& m = spectra.magnitudes();
-    const bar_pointer::FrameResult r = online.process(m.data(), m.size());
+    bar_pointer::FrameResult r;
+    double onset = 0.0;
+    if (learned) {
+      feature.process(m.data(), m.size(), values.data());
+      const activation::BeatProbabilities p = network.process(values.data(), values.size());
+      onset = std::min(1.0, double(p.beat) + double(p.downbeat));
+      if (!offline) r = online.processOnset(onset);
+    } else {
+      r = online.process(m.data(), m.size());
+      onset = r.onset;
+    }
     if (offline) {
-      decoder.push(r.onset);
-      for (const bar_pointer::DecodedBeat& b : decoder.takeBeats()) print(spectra.windowCentre(b.frame));
+      decoder.push(onset);
+      decoded();
     } else if (r.beat) {
-      print(at_end ? spectra.windowEnd(r.beat_frame) : spectra.windowCentre(r.beat_frame));
+      print(at_end ? spectra.windowEnd(r.beat_frame) : spectra.windowCentre(r.beat_frame), r.beat_in_bar);
     }
   }
   if (offline) {
     decoder.finish();
-    for (const bar_pointer::DecodedBeat& b : decoder.takeBeats()) print(spectra.windowCentre(b.frame));
+    decoded();
   }
   return 0;
 } catch (const std::exception& e) {

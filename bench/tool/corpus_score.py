@@ -18,6 +18,10 @@ match best (F-measure): the beats themselves, the off-beats, twice, three
 times, half or a third of the tempo (either phase); "other" when none of them
 reaches F 0.5. Level errors are the ones listeners mind most, and a tracker
 can make them in both directions, so the table shows each direction.
+
+A tracker that prints each beat's number in the bar after its time
+("12.34<TAB>1") is scored on its downbeats too: column DbF, the F-measure
+of the beats it numbers 1 against the true downbeats, as beats are scored.
 """
 import argparse
 import json
@@ -66,7 +70,28 @@ def run_piece(piece, cmd, audio, ev):
     if out.returncode != 0:
         raise SystemExit(f"{piece['id']}: the tracker failed ({out.returncode}): {out.stderr[-500:]}")
     beats, _ = ev.parse_output(out.stdout)
-    return beats
+    return beats, downbeats_of(out.stdout)
+
+
+def downbeats_of(text):
+    """Times of lines "time<TAB>1"; None when no line numbers its beat."""
+    found, numbered = [], False
+    for line in text.splitlines():
+        f = line.split()
+        if len(f) >= 2 and not line.startswith("#"):
+            try:
+                t, n = float(f[0]), int(f[1])
+            except ValueError:
+                continue
+            numbered = True
+            if n == 1:
+                found.append(t)
+    return found if numbered else None
+
+
+def true_downbeats(path):
+    rows = [l.split() for l in open(path) if l.strip() and not l.startswith("#")]
+    return [float(r[0]) for r in rows if len(r) > 1 and r[1] == "1"]
 
 
 def score_all(args, ev, cl):
@@ -84,7 +109,7 @@ def score_all(args, ev, cl):
     with ThreadPoolExecutor(args.jobs) as pool:
         outs = list(pool.map(lambda p: run_piece(p, args.cmd, audio_of(p), ev), pieces))
     rows = []
-    for p, est in zip(pieces, outs):
+    for p, (est, est_down) in zip(pieces, outs):
         ref = cl.read_beats(os.path.join(base, p["gt"]))
         s = ev.score_beats(ref, est)
         trimmed_ref = [t for t in ref if t >= ev.TRIM_S]
@@ -94,6 +119,8 @@ def score_all(args, ev, cl):
                      "meter": p.get("meter", ""), "soundfont": p.get("soundfont", ""),
                      "bpm": p.get("bpm_ref"), "F": s["F"], "CMLt": s["CMLt"], "AMLt": s["AMLt"],
                      "level": level, "beats": [round(float(t), 4) for t in est]})
+        if est_down is not None:
+            rows[-1]["DbF"] = ev.score_beats(true_downbeats(os.path.join(base, p["gt"])), est_down)["F"]
     return {"cmd": args.cmd, "corpus": os.path.abspath(args.corpus), "rows": rows}
 
 
@@ -101,13 +128,16 @@ def table(run, by):
     groups = defaultdict(list)
     for r in run["rows"]:
         groups[r.get(by, "") or "-"].append(r)
-    head = f"{by:14s} {'n':>4s} {'F':>6s} {'CMLt':>6s} {'AMLt':>6s}  " + " ".join(f"{l:>8s}" for l in LEVELS)
+    down = all("DbF" in r for r in run["rows"])
+    head = (f"{by:14s} {'n':>4s} {'F':>6s} {'CMLt':>6s} {'AMLt':>6s}" + (f" {'DbF':>6s}" if down else "")
+            + "  " + " ".join(f"{l:>8s}" for l in LEVELS))
     lines = [head]
 
     def line(name, rs):
         share = {l: sum(r["level"] == l for r in rs) / len(rs) for l in LEVELS}
         mean = {k: np.mean([r[k] for r in rs]) for k in ("F", "CMLt", "AMLt")}
-        return (f"{name:14s} {len(rs):4d} {mean['F']:6.3f} {mean['CMLt']:6.3f} {mean['AMLt']:6.3f}  "
+        db = f" {np.mean([r['DbF'] for r in rs]):6.3f}" if down else ""
+        return (f"{name:14s} {len(rs):4d} {mean['F']:6.3f} {mean['CMLt']:6.3f} {mean['AMLt']:6.3f}{db}  "
                 + " ".join(f"{100 * share[l]:7.1f}%" for l in LEVELS))
 
     for name in sorted(groups):
@@ -125,7 +155,8 @@ def compare(run, base):
     if not pairs:
         return "no piece in common with the baseline"
     out = []
-    for k in ("F", "CMLt", "AMLt"):
+    keys = ("F", "CMLt", "AMLt") + (("DbF",) if all("DbF" in a and "DbF" in b for a, b in pairs) else ())
+    for k in keys:
         d = np.array([a[k] - b[k] for a, b in pairs])
         se = d.std(ddof=1) / np.sqrt(len(d)) if len(d) > 1 else 0.0
         out.append(f"{k} {d.mean():+.3f} +- {2 * se:.3f} ({(d > 0.005).sum()} up, {(d < -0.005).sum()} down)")
