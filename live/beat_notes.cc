@@ -11,17 +11,20 @@ int BeatNotes::velocityOf(float confidence) const {
   return 1 + int(std::lround(126.0f * c));
 }
 
-void BeatNotes::add(int64_t frame, float confidence) {
+void BeatNotes::add(int64_t frame, float confidence, int beat_in_bar) {
   if (count_ == kCapacity) {
     ++dropped_;
     return;
   }
-  pending_[(head_ + count_) % kCapacity] = Pending{frame, uint8_t(velocityOf(confidence))};
+  const int note =
+      beat_in_bar == 1 && settings_.downbeat_note >= 0 ? settings_.downbeat_note : settings_.note;
+  pending_[(head_ + count_) % kCapacity] =
+      Pending{frame, uint8_t(note), uint8_t(velocityOf(confidence))};
   ++count_;
 }
 
 void BeatNotes::noteOff(uint32_t offset, MidiEventList& out) {
-  out.add(offset, uint8_t(0x80 | (settings_.channel - 1)), 3, uint8_t(settings_.note), 0);
+  out.add(offset, uint8_t(0x80 | (settings_.channel - 1)), 3, sounding_note_, 0);
   sounding_ = false;
 }
 
@@ -40,11 +43,11 @@ void BeatNotes::render(int64_t start, uint32_t frames, MidiEventList& out) {
     head_ = (head_ + 1) % kCapacity;
     --count_;
     const uint32_t offset = offsetOf(beat.frame);
-    // The same key struck again before its note ended: end it first.
+    // A beat before the last note ended: end that first.
     if (sounding_) noteOff(offset, out);
-    out.add(offset, uint8_t(0x90 | (settings_.channel - 1)), 3, uint8_t(settings_.note),
-            beat.velocity);
+    out.add(offset, uint8_t(0x90 | (settings_.channel - 1)), 3, beat.note, beat.velocity);
     sounding_ = true;
+    sounding_note_ = beat.note;
     off_frame_ = std::max(beat.frame, start) + settings_.length;
   }
 }

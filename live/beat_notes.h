@@ -1,5 +1,6 @@
 // A MIDI note per beat: note-on at the beat's frame (offset 0 of the
 // period when the beat has already passed), note-off a fixed time later.
+// A downbeat may strike a note of its own.
 #pragma once
 
 #include <array>
@@ -14,6 +15,7 @@ struct NoteSettings {
   int channel = 10;     // 1 to 16 (10: drums)
   int velocity = 100;   // 1 to 127; 0 = from the beat's confidence
   int64_t length = 0;   // frames from note-on to note-off
+  int downbeat_note = -1;  // 0 to 127, for beat 1 of a known bar; -1 = `note`
 };
 
 class BeatNotes {
@@ -22,9 +24,10 @@ class BeatNotes {
 
   explicit BeatNotes(const NoteSettings& settings) : settings_(settings) {}
 
-  // A beat at JACK frame `frame` (beats come in time order). Beats beyond
-  // the capacity are counted and left out.
-  void add(int64_t frame, float confidence);
+  // A beat at JACK frame `frame` (beats come in time order), `beat_in_bar`
+  // 1 for a downbeat (0 = no bar known). Beats beyond the capacity are
+  // counted and left out.
+  void add(int64_t frame, float confidence, int beat_in_bar = 0);
 
   // The notes' events in the period [start, start + frames).
   void render(int64_t start, uint32_t frames, MidiEventList& out);
@@ -39,6 +42,7 @@ class BeatNotes {
  private:
   struct Pending {
     int64_t frame;
+    uint8_t note;
     uint8_t velocity;
   };
   void noteOff(uint32_t offset, MidiEventList& out);
@@ -48,6 +52,7 @@ class BeatNotes {
   int head_ = 0;
   int count_ = 0;
   bool sounding_ = false;
+  uint8_t sounding_note_ = 0;
   int64_t off_frame_ = 0;
   int64_t dropped_ = 0;
 };

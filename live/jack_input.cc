@@ -177,9 +177,9 @@ void JackInput::playMidi(int64_t start, jack_nframes_t frames) {
   events_.clear();
   BeatMessage beat;
   while (beats_->read(&beat, sizeof beat)) {
-    if (config_.midi_notes) notes_.add(beat.frame, beat.confidence);
+    if (config_.midi_notes) notes_.add(beat.frame, beat.confidence, beat.beat_in_bar);
     // The clock follows only the beats the tracker trusts.
-    if (config_.midi_clock && beat.reliable) clock_.beat(beat.frame, beat.tempo);
+    if (config_.midi_clock && beat.reliable) clock_.beat(beat.frame, beat.tempo, beat.beat_in_bar);
   }
   if (stop_midi_.load()) {
     if (periods_after_stop_.load() == 0) {

@@ -49,6 +49,7 @@ struct BeatMessage {
   float tempo = 0.0f;
   float confidence = 0.0f;
   bool reliable = false;
+  int beat_in_bar = 0;  // 1 = a downbeat; 0 = no bar known
 };
 
 class JackInput {

@@ -99,7 +99,7 @@ void LiveWorker::report(const std::vector<tesk_pipeline::Beat>& beats) {
   const double rate = input_.sampleRate();
   for (const tesk_pipeline::Beat& b : beats) {
     const int64_t frame = reader_.startFrame() + std::llround(b.time * rate);
-    input_.sendBeat(BeatMessage{frame, b.tempo, b.confidence, b.reliable});
+    input_.sendBeat(BeatMessage{frame, b.tempo, b.confidence, b.reliable, b.beat_in_bar});
     if (on_beat_) on_beat_(b, frame);
   }
 }

@@ -18,7 +18,7 @@ double MidiClock::steadyTempo() const {
   return held ? median : 0.0;
 }
 
-void MidiClock::beat(int64_t frame, double bpm) {
+void MidiClock::beat(int64_t frame, double bpm, int beat_in_bar) {
   if (!(bpm > 0.0)) return;
   recent_[size_t(recent_count_++ % kSteadyBeats)] = bpm;
   if (recent_count_ == 2 * kSteadyBeats) recent_count_ = kSteadyBeats;
@@ -36,6 +36,9 @@ void MidiClock::beat(int64_t frame, double bpm) {
     interval_ = nominal_;
     target_tick_ = kTicksPerBeat;
     target_frame_ = double(frame) + kTicksPerBeat * nominal_;
+    // Start on a downbeat is song position 0 already.
+    song_start_tick_ = beat_in_bar == 1 ? 0 : -1;
+    pointer_tick_ = -1;
     return;
   }
   // The beat falls on the beat tick nearest to it at the clock's pace; the
@@ -43,6 +46,7 @@ void MidiClock::beat(int64_t frame, double bpm) {
   // too few ticks are left to correct smoothly.
   const double position = double(next_tick_) + (double(frame) - next_frame_) / nominal_;
   int64_t tick = kTicksPerBeat * std::llround(position / kTicksPerBeat);
+  if (beat_in_bar == 1) barStartsAt(tick);
   double due = double(frame);
   while (tick - next_tick_ < kMinCorrectionTicks) {
     tick += kTicksPerBeat;
@@ -56,6 +60,17 @@ void MidiClock::beat(int64_t frame, double bpm) {
     interval_ = currentInterval();
     next_frame_ = last_frame_ + interval_;
   }
+}
+
+void MidiClock::barStartsAt(int64_t tick) {
+  if (tick < 0) return;  // before Start
+  const int64_t first = std::max(tick, next_tick_);
+  const int64_t at = (first + kTicksPerSixteenth - 1) / kTicksPerSixteenth * kTicksPerSixteenth;
+  // The song starts at the first downbeat, and again at one the pointer's
+  // 14 bits cannot reach.
+  if (song_start_tick_ < 0 || (at - song_start_tick_) / kTicksPerSixteenth > kMaxSongPosition)
+    song_start_tick_ = tick;
+  pointer_tick_ = at;
 }
 
 double MidiClock::currentInterval() const {
@@ -74,6 +89,11 @@ void MidiClock::render(int64_t start, uint32_t frames, MidiEventList& out) {
     if (start_pending_) {
       out.add(offset, kMidiStart);
       start_pending_ = false;
+    }
+    if (next_tick_ == pointer_tick_) {
+      const int64_t position = (next_tick_ - song_start_tick_) / kTicksPerSixteenth;
+      out.add(offset, kMidiSongPosition, 3, uint8_t(position & 0x7F), uint8_t(position >> 7));
+      pointer_tick_ = -1;
     }
     out.add(offset, kMidiClockTick);
     // A late tick moves the clock, so the ones after it keep their spacing.
@@ -94,6 +114,8 @@ void MidiClock::stop(MidiEventList& out) {
   out.add(0, kMidiStop);
   running_ = false;
   start_pending_ = false;
+  song_start_tick_ = -1;
+  pointer_tick_ = -1;
 }
 
 }  // namespace tesk_live

@@ -7,6 +7,10 @@
 // tempo: the clock starts, and takes a tempo more than kSteadyShare away
 // from its own, only once the tempo has held for kSteadyBeats beats (two
 // bars); until then it sends nothing, or keeps its last steady tempo.
+// Where the tracker knows the bar, a Song Position Pointer goes out before
+// the tick of each downbeat (or, announced late, the next tick that starts
+// a sixteenth): the song starts at the first downbeat since Start, so a
+// receiver that follows the pointer puts its bar lines on the music's.
 #pragma once
 
 #include <array>
@@ -19,6 +23,9 @@ namespace tesk_live {
 class MidiClock {
  public:
   static constexpr int kTicksPerBeat = 24;
+  // A Song Position Pointer counts MIDI beats (sixteenths) in 14 bits.
+  static constexpr int kTicksPerSixteenth = 6;
+  static constexpr int64_t kMaxSongPosition = (1 << 14) - 1;
   // The correction is spread over at least this many ticks.
   static constexpr int kMinCorrectionTicks = 12;
   // A tempo holds when the tempi of this many beats in a row lie within
@@ -32,8 +39,9 @@ class MidiClock {
 
   // A beat at frame `frame` (JACK frames, may lie ahead) at `bpm`: the
   // first that makes the tempo steady starts the clock on it, later ones
-  // correct tempo and phase.
-  void beat(int64_t frame, double bpm);
+  // correct tempo and phase. `beat_in_bar` 1: it is a downbeat (0: no bar
+  // known).
+  void beat(int64_t frame, double bpm, int beat_in_bar = 0);
 
   // The clock's events in the period [start, start + frames); a tick due
   // before `start` goes out at offset 0.
@@ -52,6 +60,9 @@ class MidiClock {
   double currentInterval() const;
   // The median tempo of the last kSteadyBeats beats if it held, else 0.
   double steadyTempo() const;
+  // A bar starts on beat tick `tick`: the pointer is due before the first
+  // tick from there on that is still to come and starts a sixteenth.
+  void barStartsAt(int64_t tick);
 
   double rate_;
   double max_deviation_;
@@ -70,6 +81,10 @@ class MidiClock {
   // The tick the clock steers to, and when it is due.
   int64_t target_tick_ = 0;
   double target_frame_ = 0.0;
+  // The tick at song position 0 (the first downbeat since Start; -1 before
+  // it), and the tick a Song Position Pointer is due before (-1: none).
+  int64_t song_start_tick_ = -1;
+  int64_t pointer_tick_ = -1;
 };
 
 }  // namespace tesk_live

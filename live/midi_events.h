@@ -13,6 +13,7 @@ struct MidiEvent {
   uint8_t bytes[3] = {0, 0, 0};
 };
 
+inline constexpr uint8_t kMidiSongPosition = 0xF2;  // then 14 bits, low 7 first
 inline constexpr uint8_t kMidiClockTick = 0xF8;
 inline constexpr uint8_t kMidiStart = 0xFA;
 inline constexpr uint8_t kMidiStop = 0xFC;

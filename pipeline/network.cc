@@ -5,6 +5,7 @@
 #include "tesk/Exception.h"
 #include "tesk/NetCType.h"
 #include "tesk/NodeFactory.h"
+#include "tesk/String.h"
 #include "tesk/Vector.h"
 
 namespace tesk_pipeline {
@@ -20,7 +21,7 @@ struct BeatNetwork::Nodes {
   RCPtr<TESK::Node> tracker;
   int beat_id = -1, tempo_id = -1, confidence_id = -1;
   int onset_id = -1, stpm_id = -1, chroma_id = -1;
-  int beat_ahead_id = -1;  // bar-pointer only
+  int beat_ahead_id = -1, beat_in_bar_id = -1;  // bar-pointer only
 };
 
 namespace {
@@ -56,6 +57,7 @@ BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer, Framer* refer
     if (bar_pointer) {
       params.add("ANNOUNCE_AHEAD", ObjectRef(NetCType<int>::alloc(s.announce_ahead)));
       params.add("COMPRESSION", ObjectRef(NetCType<float>::alloc(float(s.compress))));
+      params.add("ACTIVATION", ObjectRef(TESK::String::alloc(activationName(s.activation))));
     }
 
     nodes_->source = new AudioSourceNode("source", framer, first_frame);
@@ -72,7 +74,10 @@ BeatNetwork::BeatNetwork(const TrackerSettings& s, Framer& framer, Framer* refer
     nodes_->onset_id = t.getOutputID("ONSET_VECTOR");
     nodes_->stpm_id = t.getOutputID("STPM_VECTOR");
     nodes_->chroma_id = t.getOutputID("CHROMA_VECTOR");
-    if (bar_pointer) nodes_->beat_ahead_id = t.getOutputID("BEAT_AHEAD");
+    if (bar_pointer) {
+      nodes_->beat_ahead_id = t.getOutputID("BEAT_AHEAD");
+      nodes_->beat_in_bar_id = t.getOutputID("BEAT_IN_BAR");
+    }
     t.initialize();
   } catch (TESK::BaseException* e) {
     throw NodeError(takeHostMessage(e));
@@ -95,6 +100,9 @@ bool BeatNetwork::step(FrameResult& r) {
     r.beat_ahead = nodes_->beat_ahead_id < 0
                        ? 0
                        : TESK::dereference_cast<int>(t.getOutput(nodes_->beat_ahead_id, k));
+    r.beat_in_bar = nodes_->beat_in_bar_id < 0
+                        ? 0
+                        : TESK::dereference_cast<int>(t.getOutput(nodes_->beat_in_bar_id, k));
     if (vectors_) {
       r.onset = vectorOf(t.getOutput(nodes_->onset_id, k));
       r.stpm = vectorOf(t.getOutput(nodes_->stpm_id, k));

@@ -17,6 +17,7 @@ namespace tesk_pipeline {
 struct FrameResult {
   bool beat = false;
   int beat_ahead = 0;  // bar-pointer: frames from this frame to the announced beat
+  int beat_in_bar = 0;  // bar-pointer: 1 = the announced beat is a downbeat; 0 = no bar known
   float tempo = 0.0f;
   float confidence = 0.0f;
   std::vector<float> onset, stpm, chroma;  // with `vectors` only

@@ -97,6 +97,20 @@ std::string barPointerProblem(const TrackerSettings& s, const Names& n) {
 
 }  // namespace
 
+const char* activationName(Activation activation) {
+  return activation == Activation::kLearned ? "learned" : "flux";
+}
+
+std::optional<Activation> activationNamed(const std::string& name) {
+  for (Activation a : {Activation::kFlux, Activation::kLearned})
+    if (name == activationName(a)) return a;
+  return std::nullopt;
+}
+
+std::string unknownActivation(const std::string& name) {
+  return "--activation: '" + name + "' is unknown (use flux or learned)";
+}
+
 const TrackerDefaults& defaultsOf(TrackerKind tracker) {
   return tracker == TrackerKind::kStpm ? kStpmDefaults : kBarPointerDefaults;
 }
@@ -110,6 +124,7 @@ Settings withTrackerDefaults(const Settings& given) {
   if (!s.analysis_rate) s.analysis_rate = d.analysis_rate;
   if (!s.compress) s.compress = d.compress;
   if (!s.announce_ahead) s.announce_ahead = d.announce_ahead;
+  if (!s.activation) s.activation = d.activation;
   return s;
 }
 
@@ -165,6 +180,7 @@ std::string combinationProblem(const Settings& o) {
     if (o.offline)
       return "--offline needs --tracker bar-pointer (the stpm tracker decodes online only)";
     if (o.announce_ahead) return "--announce-ahead applies to --tracker bar-pointer only";
+    if (o.activation) return "--activation applies to --tracker bar-pointer only";
   } else if (o.diagnostics) {
     return "--diagnostics applies to --tracker stpm only (the bar-pointer tracker "
            "writes no diagnostic files)";
@@ -210,6 +226,8 @@ bar_pointer::Settings barPointerSettings(const TrackerSettings& s) {
   p.max_bpm = s.max_bpm;
   p.announce_ahead = s.announce_ahead;
   p.compression = double(float(s.compress));  // as the node's float parameter gives it
+  p.activation = s.activation == Activation::kLearned ? bar_pointer::Settings::Activation::kLearned
+                                                      : bar_pointer::Settings::Activation::kFlux;
   return ::barPointerSettings(p);
 }
 
@@ -226,6 +244,7 @@ std::string framingProblem(const Settings& given, int rate, TrackerSettings* cho
   s.threshold = *o.threshold;
   s.compress = *o.compress;
   s.announce_ahead = *o.announce_ahead;
+  s.activation = *o.activation;
   s.vectors = o.vectors;
   s.diagnostics = o.diagnostics;
   if (chosen) *chosen = s;
@@ -273,6 +292,7 @@ std::string describeSettings(const TrackerSettings& s, int input_rate, bool offl
   if (s.compress <= 0.0) d << "none";
   else if (stpm) d << "log(1 + " << number(s.compress) << "*|X|)";
   else d << "log(1 + " << number(float(s.compress)) << "*x) of the filterbank bands";
+  if (!stpm) d << ", activation " << activationName(s.activation);
   if (!stpm && offline) d << ", decoded offline (Viterbi)";
   else if (!stpm) d << ", beats announced up to " << s.announce_ahead << " frames ahead";
   return d.str();

@@ -120,6 +120,7 @@ void Tracker::State::takeDecoded(std::vector<Beat>& beats, bool all) {
     b.reliable = d.confidence >= double(settings.threshold);
     b.tempo = float(d.tempo);  // whole frames: for a beat that has no neighbour
     b.confidence = float(d.confidence);
+    b.beat_in_bar = d.beat_in_bar;
     decoded.push_back(std::move(pending));
     beat_times.push_back(time);
   }
@@ -202,6 +203,7 @@ void Tracker::State::run(std::vector<Beat>& beats) {
     b.tempo = node_tempo ? r.tempo
               : std::isnan(fitted) ? std::numeric_limits<float>::quiet_NaN() : float(fitted);
     b.confidence = r.confidence;
+    b.beat_in_bar = r.beat_in_bar;
     if (options.vectors) {
       b.onset = std::move(r.onset);
       b.stpm = std::move(r.stpm);

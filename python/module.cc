@@ -76,7 +76,7 @@ int sizeOrTempo(const std::string& key, py::handle v, const char* option, Range 
 // The keywords whose None means the tracker's default.
 bool defaultable(const std::string& key) {
   for (const char* k : {"min_bpm", "max_bpm", "threshold", "window", "advance", "announce_ahead",
-                        "analysis_rate", "compress", "offset", "silence_gate"})
+                        "activation", "analysis_rate", "compress", "offset", "silence_gate"})
     if (key == k) return true;
   return false;
 }
@@ -103,6 +103,11 @@ Settings settingsFrom(const py::dict& kwargs, FrontEnd& f) {
     else if (key == "window") s.window = sizeOrTempo(key, v, "--window", kWindowRange);
     else if (key == "advance") s.advance = sizeOrTempo(key, v, "--advance", kAdvanceRange);
     else if (key == "announce_ahead") s.announce_ahead = as<int>(key, v, "an int");
+    else if (key == "activation") {
+      const std::string name = as<std::string>(key, v, "a str");
+      s.activation = activationNamed(name);
+      if (!s.activation) throw py::value_error(unknownActivation(name));
+    }
     else if (key == "analysis_rate") s.analysis_rate = as<int>(key, v, "an int");
     else if (key == "compress") s.compress = as<double>(key, v, "a number");
     else if (key == "offset") s.offset = as<double>(key, v, "a number");
@@ -121,14 +126,16 @@ py::array_t<float> asArray(const std::vector<float>& v) {
   return py::array_t<float>(py::ssize_t(v.size()), v.data());
 }
 
-// Beats as columns: times (s), reliable, tempo (BPM), confidence, frame;
-// `with_vectors` adds three lists, each beat's onset, stpm and chroma vector.
+// Beats as columns: times (s), reliable, tempo (BPM), confidence, frame,
+// beat in bar (0 = no bar known); `with_vectors` adds three lists, each
+// beat's onset, stpm and chroma vector.
 py::tuple columns(const std::vector<Beat>& beats, bool with_vectors) {
   const py::ssize_t n = py::ssize_t(beats.size());
   py::array_t<double> times(n);
   py::array_t<bool> reliable(n);
   py::array_t<float> tempo(n), confidence(n);
   py::array_t<int64_t> frames(n);
+  py::array_t<int32_t> beat_in_bar(n);
   for (py::ssize_t i = 0; i < n; ++i) {
     const Beat& b = beats[size_t(i)];
     times.mutable_at(i) = b.time;
@@ -136,15 +143,18 @@ py::tuple columns(const std::vector<Beat>& beats, bool with_vectors) {
     tempo.mutable_at(i) = b.tempo;
     confidence.mutable_at(i) = b.confidence;
     frames.mutable_at(i) = b.frame;
+    beat_in_bar.mutable_at(i) = b.beat_in_bar;
   }
-  if (!with_vectors) return py::make_tuple(times, reliable, tempo, confidence, frames);
+  if (!with_vectors)
+    return py::make_tuple(times, reliable, tempo, confidence, frames, beat_in_bar);
   py::list onset, stpm, chroma;
   for (const Beat& b : beats) {
     onset.append(asArray(b.onset));
     stpm.append(asArray(b.stpm));
     chroma.append(asArray(b.chroma));
   }
-  return py::make_tuple(times, reliable, tempo, confidence, frames, onset, stpm, chroma);
+  return py::make_tuple(times, reliable, tempo, confidence, frames, beat_in_bar, onset, stpm,
+                        chroma);
 }
 
 // The CLI's JSON summary of a run, as tesk-beat writes it.
@@ -397,6 +407,7 @@ PYBIND11_MODULE(_native, m) {
     r["threshold"] = d.threshold;
     r["compress"] = d.compress;
     r["announce_ahead"] = d.announce_ahead;
+    r["activation"] = tesk_pipeline::activationName(d.activation);
     return r;
   });
 }

@@ -11,5 +11,6 @@ bar_pointer::Settings barPointerSettings(const BarPointerParameters &p) {
   if (p.compression) s.compression = *p.compression;
   if (p.transition_lambda) s.transition_lambda = *p.transition_lambda;
   if (p.observation_lambda) s.observation_lambda = *p.observation_lambda;
+  if (p.activation) s.activation = *p.activation;
   return s;
 }

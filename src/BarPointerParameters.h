@@ -21,6 +21,8 @@ struct BarPointerParameters {
   std::optional<double> compression;  // gamma of log(1 + gamma * band)
   std::optional<double> transition_lambda;
   std::optional<double> observation_lambda;
+  // What the tracker observes: spectral flux or a learned network's activations.
+  std::optional<bar_pointer::Settings::Activation> activation;
 };
 
 // The tracker's settings for these parameters, everything else at its

@@ -12,6 +12,7 @@
 #include "bar_pointer/Settings.h"
 #include "tesk/Exception.h"
 #include "tesk/NetCType.h"
+#include "tesk/String.h"
 #include "tesk/Vector.h"
 
 using namespace TESK;
@@ -31,6 +32,13 @@ template <class T>
 std::optional<T> optionalParameter(const ParameterSet &params, const std::string &name) {
   if (!params.exist(name)) return std::nullopt;
   return dereference_cast<T>(params.get(name));
+}
+
+// The activation a name chooses; unset for a name no activation has.
+std::optional<bar_pointer::Settings::Activation> activationNamed(const std::string &name) {
+  if (name == "flux") return bar_pointer::Settings::Activation::kFlux;
+  if (name == "learned") return bar_pointer::Settings::Activation::kLearned;
+  return std::nullopt;
 }
 
 Vector<float> *floatVector(const std::vector<double> &values) {
@@ -53,6 +61,7 @@ BarPointerTracker::BarPointerTracker(std::string nodeName, ParameterSet params)
   stpm_vector_output_id = addOutput("STPM_VECTOR");
   chroma_vector_output_id = addOutput("CHROMA_VECTOR");
   beat_ahead_output_id = addOutput("BEAT_AHEAD");
+  beat_in_bar_output_id = addOutput("BEAT_IN_BAR");
   readParameters();
   checkParameters();
   inOrder = true;
@@ -75,6 +84,15 @@ void BarPointerTracker::readParameters() {
     parameters.transition_lambda = *v;
   if (auto v = optionalParameter<float>(ownParameters, "OBSERVATION_LAMBDA"))
     parameters.observation_lambda = *v;
+  if (ownParameters.exist("ACTIVATION")) {
+    // Any other type raises the host's CastException, as for the numbers.
+    const RCPtr<String> name = ownParameters.get("ACTIVATION");
+    parameters.activation = activationNamed(name->val());
+    if (!parameters.activation)
+      fail("parameter \"ACTIVATION\" must be \"flux\" or \"learned\", got \"" + name->val() +
+               "\"",
+           __LINE__);
+  }
 }
 
 // Each parameter on its own, then the combination (the tempo range at this
@@ -178,6 +196,8 @@ void BarPointerTracker::writeOutputs(int count, const bar_pointer::FrameResult &
       NetCType<float>::alloc(static_cast<float>(r.confidence));
   (*outputSlots[beat_ahead_output_id].buffer)[count] =
       NetCType<int>::alloc(r.beat ? static_cast<int>(r.beat_frame - r.frame) : 0);
+  (*outputSlots[beat_in_bar_output_id].buffer)[count] =
+      NetCType<int>::alloc(r.beat ? r.beat_in_bar : 0);
   if (vector_flag) {
     (*outputSlots[onset_vector_output_id].buffer)[count] = floatVector({r.onset});
     (*outputSlots[stpm_vector_output_id].buffer)[count] = floatVector(tracker->tempoPosterior());

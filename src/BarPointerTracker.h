@@ -22,10 +22,14 @@
 //          with "VECTOR_FLAG", "ONSET_VECTOR" (the frame's onset feature),
 //          "STPM_VECTOR" (the tempo posterior, one value per beat interval,
 //          shortest first) and "CHROMA_VECTOR" (empty); "BEAT_AHEAD" (on a
-//          frame announcing a beat, how many frames later the beat falls).
+//          frame announcing a beat, how many frames later the beat falls);
+//          "BEAT_IN_BAR" (int: on a frame announcing a beat, where it falls
+//          in its bar, 1 = the downbeat; 0 on other frames and where no
+//          bar is known).
 // Parameters as "BeatTracker" ("LOG_FLAG" accepted, no files written), and
 // optionally "ANNOUNCE_AHEAD" (int, frames), "COMPRESSION",
-// "TRANSITION_LAMBDA", "OBSERVATION_LAMBDA" (floats).
+// "TRANSITION_LAMBDA", "OBSERVATION_LAMBDA" (floats), "ACTIVATION" (String:
+// what the tracker observes, "flux" (the default) or "learned").
 // The tracker is built on frame 0, whose AUDIO width sets the window size.
 class BarPointerTracker : public TESK::BufferedNode {
 public:
@@ -50,6 +54,7 @@ private:
   int stpm_vector_output_id;
   int chroma_vector_output_id;
   int beat_ahead_output_id;
+  int beat_in_bar_output_id;
   float reliability_threshold = 0.0f;
   bool vector_flag = false;
   BarPointerParameters parameters;  // window set on frame 0

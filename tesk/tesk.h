@@ -12,6 +12,7 @@
 #include "tesk/NodeFactory.h"
 #include "tesk/Object.h"
 #include "tesk/ParameterSet.h"
+#include "tesk/String.h"
 #include "tesk/Vector.h"
 
 #endif

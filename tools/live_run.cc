@@ -33,6 +33,7 @@ tesk_live::JackConfig jackConfig(const Options& o) {
   c.midi_notes = o.midi_out;
   c.midi_clock = o.midi_clock;
   c.notes.note = o.midi_note.value_or(c.notes.note);
+  c.notes.downbeat_note = o.midi_downbeat_note.value_or(c.notes.downbeat_note);
   c.notes.channel = o.midi_channel.value_or(c.notes.channel);
   c.notes.velocity = o.midi_velocity.value_or(c.notes.velocity);
   return c;

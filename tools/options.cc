@@ -65,10 +65,11 @@ void checkLiveOptions(Options& o, bool jobs_given, bool jack_name_given) {
     if (ports > 2) throw UsageError("--connect: at most two input ports (a stereo pair)");
     o.jack_ports = ports;
   }
-  const char* note_option = o.midi_note       ? "--midi-note"
-                            : o.midi_channel  ? "--midi-channel"
-                            : o.midi_velocity ? "--midi-velocity"
-                                              : nullptr;
+  const char* note_option = o.midi_note            ? "--midi-note"
+                            : o.midi_downbeat_note ? "--midi-downbeat-note"
+                            : o.midi_channel       ? "--midi-channel"
+                            : o.midi_velocity      ? "--midi-velocity"
+                                                   : nullptr;
   if (note_option && !o.midi_out)
     throw UsageError(std::string(note_option) + " needs --midi-out (it sets the beat notes)");
 }
@@ -203,6 +204,11 @@ Options parseOptions(int argc, const char* const* argv) {
       else throw UsageError("--tracker: " + quoted(t) + " is unknown (use bar-pointer or stpm)");
     }
     else if (name == "--offline") { flag(); o.offline = true; }
+    else if (name == "--activation") {
+      const std::string a = value();
+      o.activation = tesk_pipeline::activationNamed(a);
+      if (!o.activation) throw UsageError(tesk_pipeline::unknownActivation(a));
+    }
     else if (name == "--announce-ahead") o.announce_ahead = int(parseInteger(value(), name, kAnnounceAheadRange));
     else if (name == "--min-bpm") o.min_bpm = int(parseInteger(value(), name, kMinBpmRange));
     else if (name == "--max-bpm") o.max_bpm = int(parseInteger(value(), name, kMaxBpmRange));
@@ -255,6 +261,8 @@ Options parseOptions(int argc, const char* const* argv) {
     else if (name == "--midi-out") { flag(); o.midi_out = true; }
     else if (name == "--midi-clock") { flag(); o.midi_clock = true; }
     else if (name == "--midi-note") o.midi_note = int(parseInteger(value(), name, 0, 127));
+    else if (name == "--midi-downbeat-note")
+      o.midi_downbeat_note = int(parseInteger(value(), name, 0, 127));
     else if (name == "--midi-channel") o.midi_channel = int(parseInteger(value(), name, 1, 16));
     else if (name == "--midi-velocity") {
       const std::string v = value();
@@ -325,10 +333,13 @@ std::string helpText(const std::string& program) {
     << "\n"
     << "Output:\n"
     << "  --format plain|csv|json  plain: one beat time in seconds per line; csv: time,\n"
-    << "                           reliable, tempo, confidence per beat and a summary\n"
-    << "                           (the tempo is the tracker's at every beat, discarded\n"
-    << "                           ones too; empty before it has any);\n"
-    << "                           json: the same as one object per input (default plain)\n"
+    << "                           reliable, tempo, confidence, beat_in_bar per beat and a\n"
+    << "                           summary (the tempo is the tracker's at every beat,\n"
+    << "                           discarded ones too; empty before it has any;\n"
+    << "                           beat_in_bar 1 for a downbeat, 2... for the beats after\n"
+    << "                           it, empty where no bar is known);\n"
+    << "                           json: the same as one object per input, beat_in_bar\n"
+    << "                           null where no bar is known (default plain)\n"
     << "  --reliable-only          report only beats judged reliable (default: all announced\n"
     << "                           once the tracker first locked on)\n"
     << "  --unlocked               also report the beats before the tracker first locked on\n"
@@ -356,9 +367,10 @@ std::string helpText(const std::string& program) {
     << "                           receiver: osc.udp://HOST:PORT, osc.tcp://HOST:PORT or\n"
     << "                           osc.unix:///PATH; the message " << kOscBeatPath << " carries the\n"
     << "                           beat time in seconds (double), tempo in BPM (float, 0\n"
-    << "                           before the tracker has any),\n"
-    << "                           confidence (float) and reliable (int 0/1); may be given\n"
-    << "                           more than once; --reliable-only applies\n"
+    << "                           before the tracker has any), confidence (float),\n"
+    << "                           reliable (int 0/1) and the beat's place in its bar (int,\n"
+    << "                           1 = downbeat, 0 = no bar known); may be given more than\n"
+    << "                           once; --reliable-only applies\n"
     << "  -o, --output-dir DIR     one result file per input (NAME.beats/.csv/.json); inputs\n"
     << "                           of the same NAME keep their paths (sub/a.wav.csv)\n"
     << "\n"
@@ -370,6 +382,10 @@ std::string helpText(const std::string& program) {
     << "  --offline                bar-pointer only: decode the whole input (Viterbi) instead\n"
     << "                           of announcing beats as they come; beats are reported as\n"
     << "                           stretches of input become final, the rest at its end\n"
+    << "  --activation flux|learned  bar-pointer only: what the tracker observes, the\n"
+    << "                           spectral flux of the filterbank bands or a learned\n"
+    << "                           network's beat and downbeat activations (\"ACTIVATION\";\n"
+    << "                           default " << tesk_pipeline::activationName(bp.activation) << ")\n"
     << "  --announce-ahead N       bar-pointer only: announce each beat up to N frames before\n"
     << "                           it is predicted (\"ANNOUNCE_AHEAD\"), 0 to 10000 and fewer\n"
     << "                           than the shortest beat interval (default " << bp.announce_ahead << ")\n"
@@ -443,6 +459,8 @@ std::string helpText(const std::string& program) {
     << "                           predicted frame (a beat already passed at the start of\n"
     << "                           the next period), note-off 50 ms later\n"
     << "  --midi-note N            the note, 0 to 127 (default 37, side stick)\n"
+    << "  --midi-downbeat-note N   the note of a downbeat (beat 1 of a known bar), 0 to 127\n"
+    << "                           (default: --midi-note)\n"
     << "  --midi-channel N         its channel, 1 to 16 (default 10, drums)\n"
     << "  --midi-velocity N|confidence  1 to 127, or from the beat's confidence\n"
     << "                           (1 + 126 * confidence) (default 100)\n"
@@ -454,7 +472,10 @@ std::string helpText(const std::string& program) {
     << "                           is taken once it has held as long (until then the last\n"
     << "                           steady tempo is kept); its phase follows each reliable\n"
     << "                           beat, every tick interval within 3 % of the tempo's\n"
-    << "                           nominal one\n"
+    << "                           nominal one. Where the tracker knows the bar, a Song\n"
+    << "                           Position Pointer before the tick of each downbeat gives\n"
+    << "                           the bar's start in sixteenths since the first downbeat\n"
+    << "                           (receivers following it put their bar lines there)\n"
     << "  --offset also moves the MIDI events: it compensates a known latency.\n"
     << "  Periods the tracker cannot take in time are dropped (the callback never waits),\n"
     << "  said on standard error and tracked as silence, so beats keep JACK's timeline.\n"
@@ -471,11 +492,11 @@ std::string helpText(const std::string& program) {
     << "                           lib directory next to this program's bin directory)\n"
     << "  -v, --verbose            on standard error, the settings used for each input\n"
     << "                           (tracker, rate, window, advance, intervals, threshold,\n"
-    << "                           compression, announce-ahead, the reference cancelled\n"
-    << "                           and how its length compares), then the library's\n"
-    << "                           console lines; live, the JACK library's own messages\n"
-    << "                           and at the end the worker's CPU time as a share of one\n"
-    << "                           core\n"
+    << "                           compression, activation, announce-ahead, the reference\n"
+    << "                           cancelled and how its length compares), then the\n"
+    << "                           library's console lines; live, the JACK library's own\n"
+    << "                           messages and at the end the worker's CPU time as a share\n"
+    << "                           of one core\n"
     << "  --no-progress            no progress bar (one for the whole run, shown only when\n"
     << "                           standard error is a terminal that standard output is not)\n"
     << "  -V, --version            print the module version recorded by the plug-in\n"

@@ -56,6 +56,7 @@ struct Options : tesk_pipeline::Settings {
   bool midi_out = false;             // a note per beat on the "midi_out" port
   bool midi_clock = false;           // MIDI beat clock on the "midi_out" port
   std::optional<int> midi_note;      // unset: 37
+  std::optional<int> midi_downbeat_note;  // unset: the beat note for downbeats too
   std::optional<int> midi_channel;   // unset: 10
   std::optional<int> midi_velocity;  // 0 = the beat's confidence; unset: 100
 

@@ -88,7 +88,8 @@ bool OscSender::send(const tesk_pipeline::Beat& b) {
   lo_address a = static_cast<lo_address>(address_);
   // A float receivers can take: 0 before the tracker has any tempo.
   const float tempo = std::isfinite(b.tempo) ? b.tempo : 0.0f;
-  if (lo_send(a, kOscBeatPath, "dffi", b.time, tempo, b.confidence, b.reliable ? 1 : 0) >= 0)
+  if (lo_send(a, kOscBeatPath, "dffii", b.time, tempo, b.confidence, b.reliable ? 1 : 0,
+              b.beat_in_bar) >= 0)
     return true;
   const char* why = lo_address_errstr(a);
   error_ = "--osc " + url_ + ": " + (why && *why ? why : "cannot send");

@@ -1,7 +1,9 @@
 // Sends each announced beat to an OSC receiver (liblo): the message
 // "/tesk/beat" with the beat's time in seconds since the start of the
-// input (double), its tempo in BPM (float), its confidence (float) and
-// whether it is reliable (int 0 or 1).
+// input (double), its tempo in BPM (float), its confidence (float),
+// whether it is reliable (int 0 or 1) and where it falls in its bar (int,
+// 1 = the downbeat, 0 = no bar known; last, so that receivers reading the
+// first four go on working).
 #pragma once
 
 #include <functional>

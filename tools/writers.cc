@@ -84,14 +84,17 @@ class CsvWriter : public BeatWriter {
   CsvWriter(std::FILE* out, bool labelled) : BeatWriter(out), labelled_(labelled) {}
   void begin(const StreamInfo& info) override {
     if (labelled_) std::fprintf(out_, "# input: %s\n", info.input.c_str());
-    std::fprintf(out_, "time,reliable,tempo,confidence\n");
+    std::fprintf(out_, "time,reliable,tempo,confidence,beat_in_bar\n");
     flush();
   }
   void beat(const BeatEvent& b) override {
     // The tempo of a discarded beat too; empty only before there is any.
+    // The place in the bar is empty where the tracker knows no bar.
     std::fprintf(out_, "%.4f,%d,", b.time, b.reliable ? 1 : 0);
     if (std::isfinite(b.tempo)) std::fprintf(out_, "%.2f", double(b.tempo));
-    std::fprintf(out_, ",%.4f\n", double(b.confidence));
+    std::fprintf(out_, ",%.4f,", double(b.confidence));
+    if (b.beat_in_bar > 0) std::fprintf(out_, "%d", b.beat_in_bar);
+    std::fprintf(out_, "\n");
     flush();
   }
   void end(const Summary& s) override {
@@ -144,8 +147,10 @@ class JsonWriter : public BeatWriter {
                  b.time, b.reliable ? "true" : "false");
     if (std::isfinite(b.tempo)) std::fprintf(out_, "%.2f", double(b.tempo));
     else std::fprintf(out_, "null");
-    std::fprintf(out_, ", \"confidence\": %.4f, \"frame\": %lld", double(b.confidence),
-                 (long long)b.frame);
+    std::fprintf(out_, ", \"confidence\": %.4f, \"frame\": %lld, \"beat_in_bar\": ",
+                 double(b.confidence), (long long)b.frame);
+    if (b.beat_in_bar > 0) std::fprintf(out_, "%d", b.beat_in_bar);
+    else std::fprintf(out_, "null");
     if (!b.onset.empty() || !b.stpm.empty() || !b.chroma.empty()) {
       writeArray(out_, "onset", b.onset);
       writeArray(out_, "stpm", b.stpm);

@@ -8,7 +8,7 @@
 
 namespace {
 
-enum Output { kBeats, kTempo, kConfidence, kOnset };
+enum Output { kBeats, kTempo, kConfidence, kOnset, kDownbeats };
 
 // The pipeline's messages name the tool's options; a host shows parameters.
 std::string inParameterNames(std::string message) {
@@ -16,6 +16,7 @@ std::string inParameterNames(std::string message) {
       {"--min-bpm", "min_bpm"},     {"--max-bpm", "max_bpm"},
       {"--threshold", "threshold"}, {"--compress", "compress"},
       {"--tracker", "tracker"},     {"--offline", "offline"},
+      {"--activation", "activation"},
       // The plug-in has no advance to change.
       {"a smaller --advance or ", "a smaller "}, {"a larger --advance or ", "a larger "}};
   for (const auto& n : kNames)
@@ -90,6 +91,13 @@ Vamp::Plugin::ParameterList BeatTrackerPlugin::getParameterDescriptors() const {
                        1000, float(tesk_pipeline::kBarPointerDefaults.compress), false));
   list.push_back(param("reliable_only", "Reliable beats only", "leave out discarded beats", "", 0,
                        1, 0, true));
+  ParameterDescriptor activation =
+      param("activation", "Activation",
+            "what the bar-pointer tracker observes: flux (the default), the spectral flux, or "
+            "learned, a network's beat and downbeat activations",
+            "", 0, 1, 0, true);
+  activation.valueNames = {"flux", "learned"};
+  list.push_back(activation);
   return list;
 }
 
@@ -101,6 +109,7 @@ float BeatTrackerPlugin::getParameter(std::string id) const {
   if (id == "threshold") return threshold_;
   if (id == "compress") return compress_;
   if (id == "reliable_only") return reliable_only_;
+  if (id == "activation") return activation_;
   return 0.0f;
 }
 
@@ -112,12 +121,16 @@ void BeatTrackerPlugin::setParameter(std::string id, float value) {
   else if (id == "threshold") threshold_ = value;
   else if (id == "compress") compress_ = value;
   else if (id == "reliable_only") reliable_only_ = value;
+  else if (id == "activation") activation_ = value;
 }
 
 Vamp::Plugin::OutputList BeatTrackerPlugin::getOutputDescriptors() const {
   OutputList list;
   list.push_back(perBeat("beats", "Beats",
-                         "each beat, labelled with its tempo and whether it is reliable", "", 0));
+                         "each beat, labelled with its number in the bar (1 = the downbeat) "
+                         "where the tracker knows the bar, else with its tempo and whether it "
+                         "is reliable",
+                         "", 0));
   list.push_back(perBeat("tempo", "Tempo",
                          "the tracker's tempo estimate at each beat, discarded ones too (none "
                          "before it has one)",
@@ -132,6 +145,10 @@ Vamp::Plugin::OutputList BeatTrackerPlugin::getOutputDescriptors() const {
     onset.sampleRate = frames_per_second_;
   }
   list.push_back(onset);
+  list.push_back(perBeat("downbeats", "Downbeats",
+                         "each beat the tracker takes for the first of its bar (none where it "
+                         "knows no bar)",
+                         "", 0));
   return list;
 }
 
@@ -144,6 +161,8 @@ tesk_pipeline::Settings BeatTrackerPlugin::settings() const {
   s.threshold = threshold_;
   s.compress = double(compress_);
   s.offline = offline_ >= 0.5f;
+  // Unset for flux, the default: the stpm tracker refuses any activation given.
+  if (activation_ >= 0.5f) s.activation = tesk_pipeline::Activation::kLearned;
   s.frame_onsets = true;
   // Standard output is the host's.
   s.console = tesk_pipeline::ConsoleLines::kDiscard;
@@ -214,11 +233,13 @@ Vamp::Plugin::FeatureSet BeatTrackerPlugin::featuresOf(
     f.hasTimestamp = true;
     f.timestamp = Vamp::RealTime::fromSeconds(b.time);
     char label[64];
-    if (b.reliable) std::snprintf(label, sizeof label, "%.1f BPM reliable", double(b.tempo));
+    if (b.beat_in_bar > 0) std::snprintf(label, sizeof label, "%d", b.beat_in_bar);
+    else if (b.reliable) std::snprintf(label, sizeof label, "%.1f BPM reliable", double(b.tempo));
     else std::snprintf(label, sizeof label, "discarded");
     f.label = label;
     set[kBeats].push_back(f);
     f.label.clear();
+    if (b.beat_in_bar == 1) set[kDownbeats].push_back(f);
     // No tempo before the tracker has an estimate, rather than a false 0.
     if (std::isfinite(b.tempo)) {
       f.values = {b.tempo};

@@ -62,6 +62,7 @@ class BeatTrackerPlugin : public Vamp::Plugin {
   float threshold_ = tesk_pipeline::kBarPointerDefaults.threshold;
   float compress_ = float(tesk_pipeline::kBarPointerDefaults.compress);
   float reliable_only_ = 0.0f;
+  float activation_ = 0.0f;  // 0 flux, 1 learned (bar-pointer only)
 
   size_t channels_ = 0, block_ = 0, step_ = 0;
   int64_t taken_ = 0;   // input frames given to the tracker

@@ -7,6 +7,8 @@
     result.tempo        # BPM: the tracker's tempo estimate at each beat, discarded
                         # ones too; NaN before it has one
     result.confidence   # the tracker's reliability (0 to 1) when it announced it
+    result.beat_in_bar  # where each beat falls in its bar, 1 = the downbeat; 0 where
+                        # no bar is known
     result.summary      # tesk-beat's JSON summary: counts, median tempo, duration
 
 For streams, ``Tracker(sample_rate, channels, **settings)`` with
@@ -24,6 +26,8 @@ Settings are keywords named as tesk-beat's options (``--min-bpm`` is
     window          analysis window, samples at the analysis rate (46 ms, stpm 32 ms)
     advance         hop between frames, samples at the analysis rate (10 ms)
     announce_ahead  frames a bar-pointer beat is announced ahead (3)
+    activation      what the bar-pointer tracker observes: "flux" (the default), the
+                    spectral flux, or "learned", a network's beat and downbeat activations
     analysis_rate   Hz; faster inputs are resampled to it, 0 = never (44100, stpm 16000)
     compress        gamma of log(1 + gamma*|X|), 0 = none (10)
     offset          seconds added to every beat time (0)
@@ -63,13 +67,15 @@ class Beats:
     """Beats as columns of equal length: ``times`` (s, float64), ``reliable``
     (bool), ``tempo`` (BPM, float32: the tracker's estimate at the beat,
     also at a discarded one; NaN before it has any), ``confidence``
-    (0 to 1, float32) and ``frames`` (the analysis frame that announced each).
-    With ``vectors=True``, ``onset``, ``stpm`` and ``chroma`` are lists with
-    one float32 array per beat, the node's vectors on that beat's frame;
-    otherwise they are None."""
+    (0 to 1, float32), ``frames`` (the analysis frame that announced each)
+    and ``beat_in_bar`` (int32: where each falls in its bar, 1 = the
+    downbeat, 2... the beats after it; 0 where the tracker knows no bar, as
+    the stpm tracker never does). With ``vectors=True``, ``onset``, ``stpm``
+    and ``chroma`` are lists with one float32 array per beat, the node's
+    vectors on that beat's frame; otherwise they are None."""
 
     def __init__(self, times, reliable, tempo, confidence, frames,
-                 onset=None, stpm=None, chroma=None):
+                 onset=None, stpm=None, chroma=None, beat_in_bar=None):
         self.times = times
         self.reliable = reliable
         self.tempo = tempo
@@ -78,17 +84,20 @@ class Beats:
         self.onset = onset
         self.stpm = stpm
         self.chroma = chroma
+        self.beat_in_bar = (_np.zeros(len(times), _np.int32) if beat_in_bar is None
+                            else beat_in_bar)
 
     @classmethod
     def _join(cls, parts):
-        """Beats from the native columns of consecutive calls: five arrays,
+        """Beats from the native columns of consecutive calls: six arrays,
         and with vectors three lists of arrays."""
-        columns = list(zip(*parts)) if parts else [[] for _ in range(5)]
-        types = (_np.float64, bool, _np.float32, _np.float32, _np.int64)
+        types = (_np.float64, bool, _np.float32, _np.float32, _np.int64, _np.int32)
+        columns = list(zip(*parts)) if parts else [[] for _ in types]
         arrays = [_np.concatenate(c) if len(c) else _np.zeros(0, t)
                   for c, t in zip(columns, types)]
         vectors = [[v for part in c for v in part] for c in columns[len(types):]]
-        return cls(*arrays, *vectors)
+        *beats, beat_in_bar = arrays
+        return cls(*beats, *vectors, beat_in_bar=beat_in_bar)
 
     def __len__(self):
         return len(self.times)
@@ -108,7 +117,8 @@ class Result(Beats):
 
     def __init__(self, beats, summary_json):
         super().__init__(beats.times, beats.reliable, beats.tempo, beats.confidence,
-                         beats.frames, beats.onset, beats.stpm, beats.chroma)
+                         beats.frames, beats.onset, beats.stpm, beats.chroma,
+                         beats.beat_in_bar)
         self.summary = _json.loads(summary_json)["summary"]
 
 
@@ -229,7 +239,8 @@ def track(samples, sample_rate, reference=None, **settings):
     [-1, 1], 1-D (mono) or 2-D (frames x channels); ``sample_rate`` in Hz.
     ``reference``: a known signal at the same rate to cancel. Settings as
     for ``tesk_music`` (see ``help(tesk_music)``). The result has ``times``
-    (s), ``reliable``, ``tempo`` (BPM), ``confidence`` and a ``summary``.
+    (s), ``reliable``, ``tempo`` (BPM), ``confidence``, ``frames``,
+    ``beat_in_bar`` and a ``summary``.
     """
     rate = _whole_hz(sample_rate)
     frames = _as_frames(samples, None)

@@ -1,5 +1,6 @@
 // Beat notes on their own: note-on at the beat's offset in its period, a
-// passed beat at offset 0 of the next, note-off a fixed length later.
+// passed beat at offset 0 of the next, note-off a fixed length later; a
+// downbeat's own note where one is set.
 #include "beat_notes.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +35,7 @@ TEST(BeatNotes, NotesAtTheirOffsetsLateOnesAtZero) {
   struct Beat {
     int64_t frame;
     float confidence;
+    int beat_in_bar = 0;
   };
   struct Case {
     const char* name;
@@ -44,6 +46,7 @@ TEST(BeatNotes, NotesAtTheirOffsetsLateOnesAtZero) {
   };
   const NoteSettings drums{37, 10, 100, 100};
   const NoteSettings by_confidence{60, 1, 0, 300};
+  const NoteSettings with_downbeat{37, 10, 100, 100, 36};
   for (const Case& c : {
            Case{"in the period, off in the next", drums, {{1000, 0.9f}}, 768,
                 {{0, 232, 0x99, 37, 100}, {1, 76, 0x89, 37, 0}}},
@@ -51,15 +54,19 @@ TEST(BeatNotes, NotesAtTheirOffsetsLateOnesAtZero) {
                 {{2, 20, 0x99, 37, 100}, {2, 120, 0x89, 37, 0}}},
            Case{"already passed: offset 0", drums, {{500, 0.9f}}, 768,
                 {{0, 0, 0x99, 37, 100}, {0, 100, 0x89, 37, 0}}},
-           Case{"struck again before the note ended", drums, {{800, 0.9f}, {850, 0.2f}}, 768,
+           Case{"struck again before the note ended", drums, {{800, 0.9f}, {850, 0.2f, 1}}, 768,
                 {{0, 32, 0x99, 37, 100}, {0, 82, 0x89, 37, 0}, {0, 82, 0x99, 37, 100},
+                 {0, 182, 0x89, 37, 0}}},
+           Case{"a downbeat's own note, ended by the next beat", with_downbeat,
+                {{800, 0.9f, 1}, {850, 0.2f, 2}}, 768,
+                {{0, 32, 0x99, 36, 100}, {0, 82, 0x89, 36, 0}, {0, 82, 0x99, 37, 100},
                  {0, 182, 0x89, 37, 0}}},
            Case{"velocity from confidence", by_confidence, {{0, 0.5f}, {600, 1.0f}}, 0,
                 {{0, 0, 0x90, 60, 64}, {1, 44, 0x80, 60, 0}, {2, 88, 0x90, 60, 127}}},
        }) {
     SCOPED_TRACE(c.name);
     BeatNotes notes(c.settings);
-    for (const Beat& b : c.beats) notes.add(b.frame, b.confidence);
+    for (const Beat& b : c.beats) notes.add(b.frame, b.confidence, b.beat_in_bar);
     std::vector<Event> got;
     for (int p = 0; p < 3; ++p) {
       MidiEventList events;

@@ -80,6 +80,7 @@ std::string slurp(const std::string& path) {
 struct OscBeats {
   std::mutex mutex;
   std::vector<double> times;
+  std::vector<std::string> types;
 };
 
 int onOscBeat(const char*, const char* types, lo_arg** argv, int argc, lo_message, void* data) {
@@ -90,6 +91,7 @@ int onOscBeat(const char*, const char* types, lo_arg** argv, int argc, lo_messag
     double time = 0.0;
     std::memcpy(&time, static_cast<const void*>(argv[0]), sizeof time);
     beats->times.push_back(time);
+    beats->types.push_back(types);
   }
   return 0;
 }
@@ -206,6 +208,8 @@ TEST(LiveMode, ExampleBeatsAsMidiNotesClockLinesAndOsc) {
   lo_server_thread_stop(osc);
   lo_server_thread_free(osc);
   EXPECT_EQ(int(osc_beats.times.size()), lines);
+  // Time, tempo, confidence, reliable and the place in the bar.
+  for (const std::string& types : osc_beats.types) EXPECT_EQ(types, "dffii");
   std::system(("rm -rf " + dir).c_str());
 }
 

@@ -38,6 +38,7 @@ ClockRun play(MidiClock& clock, const std::vector<std::pair<int64_t, double>>& b
     for (int i = 0; i < events.size(); ++i) {
       const int64_t frame = start + events[i].offset;
       if (events[i].bytes[0] == tesk_live::kMidiClockTick) run.ticks.push_back(frame);
+      EXPECT_NE(events[i].bytes[0], tesk_live::kMidiSongPosition) << "no bar, no song position";
       if (events[i].bytes[0] == tesk_live::kMidiStart) {
         ++run.starts;
         EXPECT_TRUE(run.ticks.empty()) << "Start comes before the first tick";
@@ -130,4 +131,48 @@ TEST(MidiClock, StopsOnceAndStartsAgainOnTheNextBeat) {
   events.clear();
   clock.render(4000, kPeriod, events);
   EXPECT_EQ(events.size(), 0) << "no ticks once stopped";
+}
+
+// Beats at 120 BPM (1000 frames a tick) in bars of four, the clock started
+// on the last beat of a bar. Before the tick of each downbeat comes a Song
+// Position Pointer: sixteenths since the first downbeat. A downbeat told
+// after its tick went out (20 ms late) moves the pointer to a later tick
+// that starts a sixteenth, and its value with it.
+TEST(MidiClock, SongPositionPointerPrecedesEachDownbeat) {
+  const int64_t beat_frames = 24000;
+  const int beats = 30;
+  for (const int64_t told_ahead : {kAhead, int64_t(-960)}) {
+    SCOPED_TRACE("told " + std::to_string(told_ahead) + " frames ahead");
+    MidiClock clock(kRate);
+    std::vector<std::pair<int64_t, int>> pointers;  // the tick each precedes, value
+    int64_t ticks = 0;
+    int next = 0;
+    for (int64_t start = 0; start < beats * beat_frames + 48000; start += kPeriod) {
+      while (next < beats && 48000 + next * beat_frames - told_ahead < start + kPeriod) {
+        clock.beat(48000 + next * beat_frames, 120.0, next % 4 + 1);
+        ++next;
+      }
+      MidiEventList events;
+      clock.render(start, kPeriod, events);
+      for (int i = 0; i < events.size(); ++i) {
+        if (events[i].bytes[0] == tesk_live::kMidiClockTick) ++ticks;
+        if (events[i].bytes[0] != tesk_live::kMidiSongPosition) continue;
+        ASSERT_EQ(events[i].size, 3);
+        ASSERT_LT(i + 1, events.size());
+        EXPECT_EQ(events[i + 1].bytes[0], tesk_live::kMidiClockTick) << "right before a tick";
+        EXPECT_EQ(events[i + 1].offset, events[i].offset);
+        pointers.push_back({ticks, events[i].bytes[1] | events[i].bytes[2] << 7});
+      }
+    }
+    // Started on beat 7 (tick 0): downbeats 8, 12, ... 28 fall on ticks 24, 120, ...
+    ASSERT_EQ(pointers.size(), 6u);
+    for (size_t n = 0; n < pointers.size(); ++n) {
+      SCOPED_TRACE("downbeat " + std::to_string(n));
+      const int64_t downbeat_tick = 24 + 96 * int64_t(n);
+      const int64_t tick = pointers[n].first;
+      EXPECT_EQ(tick, told_ahead > 0 ? downbeat_tick
+                                     : downbeat_tick + MidiClock::kTicksPerSixteenth);
+      EXPECT_EQ(pointers[n].second, (tick - 24) / MidiClock::kTicksPerSixteenth);
+    }
+  }
 }

@@ -13,6 +13,7 @@
 #include "FrameSource.h"
 #include "NodeFixture.h"
 #include "tesk/Exception.h"
+#include "tesk/String.h"
 
 using namespace TESK;
 
@@ -76,12 +77,13 @@ TEST_F(NodeLifecycle, DeclaresPortsInOrder) {
   const char *outputs[] = {"BEAT_DETECTED", "TEMPO",       "CONFIDENCE",
                            "ONSET_VECTOR",  "STPM_VECTOR", "CHROMA_VECTOR"};
   for (int id = 0; id < 6; ++id) EXPECT_EQ(node.getOutputID(outputs[id]), id);
-  // The bar-pointer node has the same ports, and one more output after them.
+  // The bar-pointer node has the same ports, and more outputs after them.
   BarPointerTracker bar("bar", NodeParams().set());
   EXPECT_EQ(bar.getInputID("AUDIO"), 0);
   EXPECT_EQ(bar.getInputID("FFTAUDIO"), 1);
   for (int id = 0; id < 6; ++id) EXPECT_EQ(bar.getOutputID(outputs[id]), id);
   EXPECT_EQ(bar.getOutputID("BEAT_AHEAD"), 6);
+  EXPECT_EQ(bar.getOutputID("BEAT_IN_BAR"), 7);
 }
 
 TEST_F(NodeLifecycle, ParameterOfTheWrongTypeRaisesCastException) {
@@ -283,6 +285,7 @@ TEST_F(NodeLifecycle, MalformedFramesRaiseAndTheNodeRecovers) {
 TEST_F(NodeLifecycle, BarPointerNodeRejectsBadParametersNamingThem) {
   auto i = [](int v) { return ObjectRef(NetCType<int>::alloc(v)); };
   auto f = [](float v) { return ObjectRef(NetCType<float>::alloc(v)); };
+  auto word = [](const char *v) { return ObjectRef(String::alloc(v)); };
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   struct Case {
@@ -308,12 +311,14 @@ TEST_F(NodeLifecycle, BarPointerNodeRejectsBadParametersNamingThem) {
       {"COMPRESSION", f(inf), "\"COMPRESSION\" must be a finite number, 0 or more", ""},
       {"TRANSITION_LAMBDA", f(-0.5f), "\"TRANSITION_LAMBDA\" must be a finite number, 0 or more", ""},
       {"OBSERVATION_LAMBDA", f(1.0f), "\"OBSERVATION_LAMBDA\" must be a finite number above 1", ""},
+      {"ACTIVATION", word("spectral"), "\"ACTIVATION\" must be \"flux\" or \"learned\", got \"spectral\"", ""},
       {"ADVANCE", f(441.0f), "", ""},
       {"VECTOR_FLAG", i(1), "", ""},
       {"LOG_FLAG", f(0.0f), "", ""},
       {"ANNOUNCE_AHEAD", f(3.0f), "", ""},
       {"COMPRESSION", i(10), "", ""},
       {"OBSERVATION_LAMBDA", TrueObject, "", ""},
+      {"ACTIVATION", i(1), "", ""},
   };
   for (const Case &c : cases) {
     ParameterSet params = NodeParams().set();
@@ -344,6 +349,10 @@ TEST_F(NodeLifecycle, BarPointerNodeRejectsBadParametersNamingThem) {
   params.add("OBSERVATION_LAMBDA", f(1.5f));
   params.add("RELIABILITY-THRESHOLD", f(1.0f));
   EXPECT_NO_THROW(BarPointerTracker("beat", params));
+  for (const char *activation : {"flux", "learned"}) {
+    params.add("ACTIVATION", word(activation));
+    EXPECT_NO_THROW(BarPointerTracker("beat", params)) << activation;
+  }
   EXPECT_TRUE(std::filesystem::is_empty(dir)) << "the node writes no files";
 }
 

@@ -39,12 +39,14 @@ struct FrameOutputs {
   bool detected;
   float tempo;
   float confidence;
-  int ahead;  // "BEAT_AHEAD", where the node has it
+  int ahead;   // "BEAT_AHEAD", where the node has it
+  int in_bar;  // "BEAT_IN_BAR", likewise
 };
 
-// Runs `frames` frames through a node and collects its scalar outputs.
+// Runs `frames` frames through a node and collects its scalar outputs
+// (`bar_pointer`: its own ones too).
 std::vector<FrameOutputs> run(Node &node, FrameSource &source, int frames,
-                              bool beat_ahead = false) {
+                              bool bar_pointer = false) {
   source.feed(node);
   node.initialize();
   std::vector<FrameOutputs> outputs;
@@ -52,10 +54,12 @@ std::vector<FrameOutputs> run(Node &node, FrameSource &source, int frames,
     ObjectRef detected = node.getOutput(node.getOutputID("BEAT_DETECTED"), i);
     ObjectRef tempo = node.getOutput(node.getOutputID("TEMPO"), i);
     ObjectRef confidence = node.getOutput(node.getOutputID("CONFIDENCE"), i);
-    const int ahead =
-        beat_ahead ? dereference_cast<int>(node.getOutput(node.getOutputID("BEAT_AHEAD"), i)) : 0;
+    auto scalar = [&](const char *name) {
+      return bar_pointer ? dereference_cast<int>(node.getOutput(node.getOutputID(name), i)) : 0;
+    };
     outputs.push_back({dereference_cast<bool>(detected), dereference_cast<float>(tempo),
-                       dereference_cast<float>(confidence), ahead});
+                       dereference_cast<float>(confidence), scalar("BEAT_AHEAD"),
+                       scalar("BEAT_IN_BAR")});
   }
   return outputs;
 }
@@ -204,6 +208,8 @@ TEST_F(NodeTracking, BarPointerNodeFollowsClicksAt120Bpm) {
       ASSERT_TRUE(std::isfinite(out[k].confidence)) << "frame " << k;
       ASSERT_GE(out[k].confidence, 0.0f);
       ASSERT_LE(out[k].confidence, 1.0f);
+      // The tracker follows beats and knows no bar yet: no beat has a place in one.
+      EXPECT_EQ(out[k].in_bar, 0) << "frame " << k;
       if (!out[k].detected) {
         EXPECT_EQ(out[k].tempo, 0.0f) << "frame " << k;
         EXPECT_EQ(out[k].ahead, 0) << "frame " << k;

@@ -55,6 +55,7 @@ void expectSameBeats(const std::vector<Beat>& a, const std::vector<Beat>& b) {
     EXPECT_EQ(a[i].reliable, b[i].reliable);
     EXPECT_EQ(a[i].tempo, b[i].tempo);
     EXPECT_EQ(a[i].confidence, b[i].confidence);
+    EXPECT_EQ(a[i].beat_in_bar, b[i].beat_in_bar);
     EXPECT_EQ(a[i].onset, b[i].onset);
     EXPECT_EQ(a[i].stpm, b[i].stpm);
     EXPECT_EQ(a[i].chroma, b[i].chroma);
@@ -142,6 +143,7 @@ TEST(Tracker, RefusesSettingsAsTheCommandLineDoes) {
       {"--advance", "5000"},
       {"--tracker", "stpm", "--offline"},
       {"--tracker", "stpm", "--announce-ahead", "2"},
+      {"--tracker", "stpm", "--activation", "flux"},
       {"--offline", "--vectors", "--format", "json"},
       {"--analysis-rate", "3000"},
   };
@@ -168,6 +170,7 @@ TEST(Tracker, RefusesSettingsAsTheCommandLineDoes) {
       else if (a == "--advance") s.advance = next();
       else if (a == "--announce-ahead") s.announce_ahead = next();
       else if (a == "--analysis-rate") s.analysis_rate = next();
+      else if (a == "--activation") s.activation = tesk_pipeline::activationNamed(args[++i]);
       else if (a == "--offline") s.offline = true;
       else if (a == "--vectors") s.vectors = true;
       else if (a == "--tracker") s.tracker = (++i, TrackerKind::kStpm);

@@ -40,7 +40,7 @@ def example():
 
 @pytest.mark.parametrize("settings,options", [
     ({}, []),
-    ({"offline": True}, ["--offline"]),
+    ({"offline": True, "activation": "flux"}, ["--offline", "--activation", "flux"]),
     ({"tracker": "stpm"}, ["--tracker", "stpm"]),
     ({"reliable_only": True, "min_bpm": None}, ["--reliable-only"]),
 ])
@@ -56,6 +56,9 @@ def test_example_scores_as_the_tool(example, settings, options):
     np.testing.assert_array_equal(result.reliable, reliable)
     tempo = np.array([np.nan if b["tempo"] is None else b["tempo"] for b in tool["beats"]])
     np.testing.assert_allclose(result.tempo, tempo, atol=0.0051, rtol=0, equal_nan=True)
+    # The place in the bar: 0 in the module where the tool writes null.
+    in_bar = np.array([b["beat_in_bar"] or 0 for b in tool["beats"]], dtype=np.int32)
+    np.testing.assert_array_equal(result.beat_in_bar, in_bar)
     assert result.summary == tool["summary"]
     # A discarded beat has the tracker's tempo too; only the first may lack one.
     assert np.isfinite(result.tempo[1:]).all()
@@ -65,7 +68,7 @@ def test_example_scores_as_the_tool(example, settings, options):
     assert ours > 0.5  # the beats are the music's, not noise
     # Read by libsndfile as the tool reads it: the same samples, the same result.
     from_file = tesk_music.track_file(EXAMPLE, **settings)
-    for column in ("times", "reliable", "tempo", "confidence", "frames"):
+    for column in ("times", "reliable", "tempo", "confidence", "frames", "beat_in_bar"):
         np.testing.assert_array_equal(getattr(from_file, column), getattr(result, column))
     assert from_file.summary == result.summary
 
@@ -106,7 +109,7 @@ def test_streaming_in_blocks_equals_one_call(block):
     parts = [tracker.process(samples[at:at + block]) for at in range(0, len(samples), block)]
     parts.append(tracker.finish())
     assert len(whole) > 5
-    for column in ("times", "reliable", "tempo", "confidence", "frames"):
+    for column in ("times", "reliable", "tempo", "confidence", "frames", "beat_in_bar"):
         np.testing.assert_array_equal(np.concatenate([getattr(p, column) for p in parts]),
                                       getattr(whole, column))
 
@@ -146,6 +149,8 @@ def tool_message(*options):
     ({"window": 100000}, ["--window", "100000"]),
     ({"tracker": "stpm", "offline": True}, ["--tracker", "stpm", "--offline"]),
     ({"tracker": "waltz"}, ["--tracker", "waltz"]),
+    ({"activation": "bogus"}, ["--activation", "bogus"]),
+    ({"tracker": "stpm", "activation": "flux"}, ["--tracker", "stpm", "--activation", "flux"]),
 ])
 def test_bad_settings_raise_the_tools_message(settings, options):
     samples, rate = clicks(seconds=1.0)

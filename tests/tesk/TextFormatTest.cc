@@ -49,8 +49,10 @@ TEST(ScalarText, PrintedForms) {
   EXPECT_EQ(printedForm(NetCType<float>(0.5f)), "<Float 0.5 >");
   EXPECT_EQ(printedForm(NetCType<int>(-12)), "<Int -12 >");
   EXPECT_EQ(printedForm(NetCType<bool>(true)), "<Bool true >");
+  EXPECT_EQ(printedForm(String("flux")), "<String flux >");
   EXPECT_EQ(serializedForm(NetCType<float>(0.5f)), "{Float |0.5 }");
   EXPECT_EQ(serializedForm(NetCType<bool>(false)), "{Bool |false }");
+  EXPECT_EQ(serializedForm(String("learned")), "{String |learned }");
   std::ostringstream nil;
   nil << nilObject << " " << TrueObject;
   EXPECT_EQ(nil.str(), "nil <Bool true >");
@@ -65,6 +67,13 @@ TEST(ScalarText, RoundTrips) {
   readPrinted(printed, b);
   EXPECT_EQ(i.val(), 42);
   EXPECT_FALSE(b.val());
+
+  std::istringstream words(printedForm(String("flux")) + serializedForm(String("learned")));
+  String word;
+  readPrinted(words, word);
+  EXPECT_EQ(word.val(), "flux");
+  readSerialized(words, word);
+  EXPECT_EQ(word.val(), "learned");
 
   std::istringstream printedFloat(printedForm(NetCType<float>(-0.125f)));
   NetCType<float> pf;
@@ -112,6 +121,11 @@ TEST(ScalarText, MalformedInputIsRefusedAndLeavesTheValue) {
   NetCType<bool> b(false);
   std::istringstream maybe("maybe >");
   EXPECT_EQ(raisedMessage([&] { b.readFrom(maybe); }), "Error reading String: '>' expected");
+
+  String word("flux");
+  std::istringstream empty(" >");
+  EXPECT_EQ(raisedMessage([&] { word.readFrom(empty); }), "Error reading String: '>' expected");
+  EXPECT_EQ(word.val(), "flux");
 }
 
 TEST(VectorText, PrintedFormAndRoundTrip) {

@@ -97,6 +97,7 @@ TEST(Options, DefaultsAndValues) {
   EXPECT_TRUE(o.offline);
   EXPECT_EQ(o.announce_ahead, 0);
   EXPECT_EQ(o.analysis_rate, 0);
+  EXPECT_FALSE(o.activation) << "unset: the tracker's default";
   EXPECT_EQ(o.inputs, (std::vector<std::string>{"-x.wav", "-"}));
   // Values given stay what they were whatever the tracker's defaults.
   Options r = withTrackerDefaults(o);
@@ -115,6 +116,9 @@ TEST(Options, DefaultsAndValues) {
   EXPECT_EQ(parse({"-j2", "a"}).jobs, 2);
   EXPECT_EQ(parse({"-o", "d", "a"}).output_dir, "d");
 
+  EXPECT_EQ(parse({"--activation", "flux", "a"}).activation, tesk_pipeline::Activation::kFlux);
+  EXPECT_EQ(parse({"--activation=learned", "a"}).activation, tesk_pipeline::Activation::kLearned);
+  EXPECT_EQ(withTrackerDefaults(parse({"a"})).activation, tesk_pipeline::Activation::kFlux);
   EXPECT_EQ(parse({"--no-compress", "a"}).compress, 0.0);
   EXPECT_TRUE(parse({"--help"}).show_help);  // no input needed
 
@@ -128,12 +132,13 @@ TEST(Options, DefaultsAndValues) {
   o = parse({"--jack", "--jack-name", "beats", "--connect", "system:capture_1",
              "--connect=system:capture_2",
              "--midi-out", "--midi-clock", "--midi-note", "60", "--midi-channel", "1",
-             "--midi-velocity", "confidence"});
+             "--midi-velocity", "confidence", "--midi-downbeat-note", "36"});
   EXPECT_EQ(o.jack_name, "beats");
   EXPECT_EQ(o.connect, (std::vector<std::string>{"system:capture_1", "system:capture_2"}));
   EXPECT_EQ(o.jack_ports, 2);
   EXPECT_TRUE(o.midi_out && o.midi_clock);
   EXPECT_EQ(o.midi_note, 60);
+  EXPECT_EQ(o.midi_downbeat_note, 36);
   EXPECT_EQ(o.midi_channel, 1);
   EXPECT_EQ(o.midi_velocity, 0) << "0 = from the confidence";
   EXPECT_EQ(parse({"--jack=b", "--jack-ports", "2", "--midi-out", "--midi-velocity", "90"}).jack_ports, 2);
@@ -202,6 +207,10 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
             std::string::npos);
   EXPECT_NE(usageMessage({"--announce-ahead", "2", "--tracker", "stpm", "a"}).find("--announce-ahead"),
             std::string::npos);
+  EXPECT_EQ(usageMessage({"--activation", "bogus", "a"}),
+            "--activation: 'bogus' is unknown (use flux or learned)");
+  EXPECT_EQ(usageMessage({"--tracker", "stpm", "--activation", "learned", "a"}),
+            "--activation applies to --tracker bar-pointer only");
   EXPECT_NE(usageMessage({"--diagnostics", "--log-dir", "d", "a"}).find("--diagnostics applies"),
             std::string::npos);
   EXPECT_EQ(usageMessage({"--diagnostics", "--log-dir", "d", "--tracker", "stpm", "a"}), "");
@@ -224,6 +233,8 @@ TEST(Options, RejectsWithAMessageNamingTheOption) {
            Refused{{"--midi-clock", "a"}, "--midi-clock needs --jack"},
            Refused{{"--connect", "system:capture_1", "a"}, "--connect needs --jack"},
            Refused{{"--jack", "--midi-note", "40"}, "--midi-note needs --midi-out"},
+           Refused{{"--jack", "--midi-downbeat-note", "36"}, "--midi-downbeat-note needs --midi-out"},
+           Refused{{"--jack", "--midi-out", "--midi-downbeat-note", "128"}, "--midi-downbeat-note: '128'"},
            Refused{{"--jack", "--midi-velocity", "0"}, "--midi-velocity: '0' is out of range"},
            Refused{{"--jack", "--midi-out", "--midi-channel", "17"}, "--midi-channel"},
            Refused{{"--jack", "a", "b"}, "--jack takes no INPUT"},
@@ -321,9 +332,9 @@ TEST(Settings, DescribedAsTheNodeRunsWithThem) {
   EXPECT_EQ(describeSettings(s, 44100, false),
             "tracker bar-pointer, analysis rate 44100 Hz, window 2048 samples (46.4 ms), advance "
             "441 samples (10.0 ms, 100.0 frames/s), beat intervals 28 to 109 frames (214.3 to "
-            "55.0 BPM), threshold 0.25, compression log(1 + 10*x) of the filterbank bands, beats "
-            "announced up to 2 frames ahead");
-  EXPECT_NE(describeSettings(s, 44100, true).find("bands, decoded offline (Viterbi)"),
+            "55.0 BPM), threshold 0.25, compression log(1 + 10*x) of the filterbank bands, "
+            "activation flux, beats announced up to 2 frames ahead");
+  EXPECT_NE(describeSettings(s, 44100, true).find("bands, activation flux, decoded offline (Viterbi)"),
             std::string::npos);
 }
 
@@ -556,6 +567,10 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
   BeatEvent first = discarded;
   first.time = 0.5;
   first.tempo = std::nanf("");
+  // A beat with its place in a known bar; the others know none.
+  BeatEvent downbeat = reliable;
+  downbeat.time = 2.016;
+  downbeat.beat_in_bar = 1;
   Summary s;
   s.reported = 2;
   s.beats = 2;
@@ -572,17 +587,18 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
     w->beat(first);
     w->beat(reliable);
     w->beat(discarded);
+    w->beat(downbeat);
     w->end(sum);
     std::fclose(out);
     return tesk_beat_test::readFile(path);
   };
-  EXPECT_EQ(render(OutputFormat::kPlain, false, s), "0.5000\n1.0160\n1.5160\n");
+  EXPECT_EQ(render(OutputFormat::kPlain, false, s), "0.5000\n1.0160\n1.5160\n2.0160\n");
   EXPECT_EQ(render(OutputFormat::kPlain, true, s),
-            "# input: song \"1\".wav\n0.5000\n1.0160\n1.5160\n\n");
+            "# input: song \"1\".wav\n0.5000\n1.0160\n1.5160\n2.0160\n\n");
   std::string csv = render(OutputFormat::kCsv, false, s);
   EXPECT_EQ(csv.substr(0, csv.find("# beats")),
-            "time,reliable,tempo,confidence\n0.5000,0,,0.7500\n1.0160,1,120.00,0.7500\n"
-            "1.5160,0,118.50,0.7500\n");
+            "time,reliable,tempo,confidence,beat_in_bar\n0.5000,0,,0.7500,\n"
+            "1.0160,1,120.00,0.7500,\n1.5160,0,118.50,0.7500,\n2.0160,1,120.00,0.7500,1\n");
   EXPECT_NE(csv.find("# beats reported: 2, announced: 2 (reliable: 1, discarded: 1), median "
                      "tempo: 120.00"),
             std::string::npos);
@@ -594,6 +610,8 @@ TEST(Writers, FormatsCarryEveryBeatAndTheSummary) {
             std::string::npos);
   EXPECT_NE(json.find("{\"time\": 1.5160, \"reliable\": false, \"tempo\": 118.50"),
             std::string::npos);
+  EXPECT_NE(json.find("\"frame\": 100, \"beat_in_bar\": null}"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"frame\": 100, \"beat_in_bar\": 1}"), std::string::npos) << json;
   EXPECT_NE(json.find("\"median_tempo\": 120.00"), std::string::npos);
   // --reliable-only: what was reported apart from what the node announced.
   Summary reliable_only = s;

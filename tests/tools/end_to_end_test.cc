@@ -51,6 +51,7 @@ struct CsvBeat {
   double time;
   bool reliable;
   double tempo;
+  int beat_in_bar;  // 0: the field is empty, no bar known
 };
 
 std::vector<CsvBeat> csvBeats(const ToolResult& r) {
@@ -66,6 +67,9 @@ std::vector<CsvBeat> csvBeats(const ToolResult& r) {
     b.reliable = field == "1";
     std::getline(s, field, ',');
     b.tempo = field.empty() ? 0.0 : std::stod(field);
+    std::getline(s, field, ',');  // confidence
+    if (!std::getline(s, field, ',')) field.clear();
+    b.beat_in_bar = field.empty() ? 0 : std::stoi(field);
     beats.push_back(b);
   }
   return beats;
@@ -506,7 +510,7 @@ TEST(EndToEnd, StandardOutputCarriesOnlyData) {
   for (const char* opt : {"--min-bpm", "--max-bpm", "--threshold", "--window", "--advance",
                           "--diagnostics", "--vectors", "--clicks", "--log-dir", "--jobs",
                           "--raw", "--format", "--compress", "--plugin", "--tracker",
-                          "--offline", "--announce-ahead"})
+                          "--offline", "--announce-ahead", "--activation"})
     EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
 }
 
@@ -988,7 +992,7 @@ TEST(EndToEnd, TerminatedStreamCleansUp) {
 }
 
 // Every beat written is also sent to the OSC receiver, with the same time,
-// tempo and reliability; a receiver that refuses the connection is said
+// tempo, reliability and place in the bar; a receiver that refuses the connection is said
 // once, the beats still reach standard output, and the run ends with the
 // output-error status.
 TEST(EndToEnd, OscReceiverGetsTheBeatsWritten) {
@@ -998,26 +1002,27 @@ TEST(EndToEnd, OscReceiverGetsTheBeatsWritten) {
   struct Received {
     double time;
     float tempo, confidence;
-    int reliable;
+    int reliable, beat_in_bar;
   };
   std::vector<Received> received;
   lo_server server = lo_server_new_with_proto(nullptr, LO_UDP, nullptr);
   ASSERT_NE(server, nullptr);
   lo_server_add_method(
-      server, "/tesk/beat", "dffi",
+      server, "/tesk/beat", "dffii",
       [](const char*, const char*, lo_arg** argv, int, lo_message, void* data) {
         // liblo's arguments need not be aligned for their type: copied out.
         auto as = [](const lo_arg* a, auto v) {
           std::memcpy(&v, static_cast<const void*>(a), sizeof v);
           return v;
         };
-        static_cast<std::vector<Received>*>(data)->push_back(
-            {as(argv[0], 0.0), as(argv[1], 0.0f), as(argv[2], 0.0f), as(argv[3], 0)});
+        static_cast<std::vector<Received>*>(data)->push_back({as(argv[0], 0.0), as(argv[1], 0.0f),
+                                                              as(argv[2], 0.0f), as(argv[3], 0),
+                                                              as(argv[4], 0)});
         return 0;
       },
       &received);
   const std::string url = "osc.udp://127.0.0.1:" + std::to_string(lo_server_get_port(server));
-  ToolResult r = e.run({"--format", "csv", "--osc", url, "a.wav"});
+  ToolResult r = e.run({"--format", "csv", "--activation", "flux", "--osc", url, "a.wav"});
   // The datagrams are already queued on the socket: bounded draining.
   while (lo_server_recv_noblock(server, 200) > 0) {
   }
@@ -1030,7 +1035,11 @@ TEST(EndToEnd, OscReceiverGetsTheBeatsWritten) {
     EXPECT_NEAR(received[i].time, written[i].time, 1e-4) << i;
     EXPECT_EQ(received[i].reliable != 0, written[i].reliable) << i;
     EXPECT_NEAR(received[i].tempo, written[i].tempo, 0.01) << i;
+    EXPECT_EQ(received[i].beat_in_bar, written[i].beat_in_bar) << i;
   }
+  // The spectral flux tells beats, not bars: the last column stays empty.
+  EXPECT_EQ(r.lines().at(0), "time,reliable,tempo,confidence,beat_in_bar");
+  for (const CsvBeat& b : written) EXPECT_EQ(b.beat_in_bar, 0) << b.time;
 
   // Port 1 on loopback: nothing listens, the connection is refused.
   ToolResult refused = e.run({"--osc", "osc.tcp://127.0.0.1:1", "a.wav"});

@@ -35,7 +35,7 @@ trap 'rm -rf "$work"' EXIT
 export VAMP_PATH="$vamp_dir"
 
 timeout 60 vamp-simple-host -l >"$work/list.out" 2>&1 || fail "vamp-simple-host -l failed"
-for output in '"beats"' '"tempo"' '"confidence"'; do
+for output in '"beats"' '"tempo"' '"confidence"' '"downbeats"'; do
   grep -q "$output" "$work/list.out" || { cat "$work/list.out" >&2; fail "no output $output listed"; }
 done
 timeout 60 vamp-simple-host --list-full 2>&1 | awk '/Identifier:/ && !/:.*:/ { print $3 }' >"$work/ids"
@@ -96,6 +96,11 @@ paste -d, "$work/tool.tempo" "$work/vamp.tempo" | awk -F, '
   END { exit bad }' >&2 || fail "the plug-in's tempi are not the tool's"
 [ "$(wc -l <"$work/tool.tempo")" = "$(wc -l <"$work/vamp.tempo")" ] ||
   fail "the plug-in gives another number of tempi"
+# The downbeats are the tool's beats that are first in their bar (none
+# while the tracker knows no bar).
+host downbeats | awk -F': ' '/^ *[0-9.]+: ?/{ printf "%.4f\n", $1 }' >"$work/vamp.downbeats"
+awk -F, 'NR > 1 && !/^#/ && $5 == "1" { print $1 }' "$work/tool.csv" >"$work/tool.downbeats"
+diff "$work/tool.downbeats" "$work/vamp.downbeats" >&2 || fail "the plug-in's downbeats are not the tool's"
 # One onset strength per analysis frame (the host pads the last block with
 # zeros: a few frames more), the frames' own: at each beat's frame the one
 # the tool reports with the beat's vectors.

@@ -17,6 +17,17 @@ namespace tesk_pipeline {
 // matching).
 enum class TrackerKind { kBarPointer, kStpm };
 
+// What the bar-pointer tracker observes: spectral flux, or a learned
+// network's beat and downbeat activations.
+enum class Activation { kFlux, kLearned };
+
+// "flux" or "learned", as --activation names them.
+const char* activationName(Activation activation);
+// The activation `name` names; unset for any other name.
+std::optional<Activation> activationNamed(const std::string& name);
+// The message refusing `name` for --activation.
+std::string unknownActivation(const std::string& name);
+
 // What each tracker runs with when an option is not given. Changing a
 // default, or the default tracker, takes one line here.
 struct TrackerDefaults {
@@ -29,14 +40,15 @@ struct TrackerDefaults {
   float threshold;
   double compress;         // gamma of log(1 + gamma*|X|)
   int announce_ahead;      // frames; bar-pointer only
+  Activation activation;   // bar-pointer only
 };
 
 // The stpm node searches intervals shorter than the period of MIN_BPM: 79
 // keeps 80 BPM, a common tempo, inside the range.
 inline constexpr TrackerDefaults kStpmDefaults{"stpm", 16000, 0.032, 0.010, 79, 160, 0.5f,
-                                               10.0, 0};
+                                               10.0, 0, Activation::kFlux};
 inline constexpr TrackerDefaults kBarPointerDefaults{"bar-pointer", 44100, 0.046, 0.010, 55, 215,
-                                                     0.5f, 10.0, 3};
+                                                     0.5f, 10.0, 3, Activation::kFlux};
 inline constexpr TrackerKind kDefaultTracker = TrackerKind::kBarPointer;
 
 const TrackerDefaults& defaultsOf(TrackerKind tracker);
@@ -69,6 +81,7 @@ struct Settings {
   int window = 0;   // samples at the analysis rate
   int advance = 0;  // samples at the analysis rate
   std::optional<int> announce_ahead;  // frames (bar-pointer only)
+  std::optional<Activation> activation;  // "ACTIVATION" (bar-pointer only)
   bool diagnostics = false;  // "LOG_FLAG" (stpm only)
   bool vectors = false;      // "VECTOR_FLAG": beats carry the node's vectors (online only)
 
@@ -137,6 +150,7 @@ struct TrackerSettings {
   // "COMPRESSION", which it applies to its filterbank bands.
   double compress = 0.0;
   int announce_ahead = 0;  // bar-pointer: "ANNOUNCE_AHEAD"
+  Activation activation = Activation::kFlux;  // bar-pointer: "ACTIVATION"
   bool vectors = false;
   bool diagnostics = false;
 };
@@ -162,8 +176,8 @@ std::string framingProblem(const Settings& s, int rate, TrackerSettings* chosen 
 
 // The settings the tracker runs with, in one line: the tracker, analysis
 // rate, window, advance, the beat interval range in frames and BPM,
-// threshold, compression, and for bar-pointer how far ahead beats are
-// announced (or that they are decoded offline).
+// threshold, compression, and for bar-pointer the activation and how far
+// ahead beats are announced (or that they are decoded offline).
 std::string describeSettings(const TrackerSettings& s, int input_rate, bool offline);
 
 // The settings for an input of `channels` channels analysed at

@@ -27,6 +27,9 @@ struct Beat {
   // stream's first beat).
   float tempo = std::numeric_limits<float>::quiet_NaN();
   float confidence = 0.0f;  // the tracker's reliability on that frame
+  // Where the beat falls in its bar, 1 = the downbeat; 0 where no bar is
+  // known (always with the stpm tracker).
+  int beat_in_bar = 0;
   // The node's onset, stpm and chroma vectors of that frame; with
   // Settings::vectors only.
   std::vector<float> onset, stpm, chroma;
