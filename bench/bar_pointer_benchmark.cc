@@ -8,12 +8,20 @@
 //   Process               both together, spectrum in, FrameResult out
 //   ViterbiPush           the offline decoder, one onset feature
 //
+// and with bars of 2, 3 and 4 beats, on activations of the loop's beats in
+// 4/4 as a learned network would give them:
+//
+//   ProcessActivationsBars  online, the state space alone
+//   ViterbiPushBars         offline
+//
 // Counters: rt_factor = seconds of audio analysed per second of CPU time.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include "Spectra.h"
@@ -74,6 +82,33 @@ const std::vector<double>& onsets() {
     return values;
   }();
   return cached;
+}
+
+// Beat and downbeat activations at 128 BPM in 4/4: 0.8 on the beat (of
+// the downbeat class on the first of the bar) fading over two frames, up to
+// 0.1 of each class anywhere.
+const std::vector<std::pair<double, double>>& activations() {
+  static const std::vector<std::pair<double, double>> cached = [] {
+    std::vector<std::pair<double, double>> values;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> noise(0.0, 0.1);
+    const double period = 6000.0 / 128.0;
+    for (std::size_t f = 0; f < kFrames; ++f) {
+      const double beats = f / period, since = (beats - std::floor(beats)) * period;
+      double b = noise(rng), d = noise(rng);
+      if (since < 3.0) (std::llround(std::floor(beats)) % 4 == 0 ? d : b) = 0.8 / (1 << int(since));
+      values.push_back({b, d});
+    }
+    return values;
+  }();
+  return cached;
+}
+
+Settings barSettings() {
+  Settings s;
+  s.activation = Settings::Activation::kLearned;
+  s.bar_lengths = {2, 3, 4};
+  return s;
 }
 
 // The tool hands the tracker a spectrum it has just computed, still in the
@@ -143,11 +178,37 @@ void BM_ViterbiPush(benchmark::State& state) {
   setRate(state);
 }
 
+void BM_ProcessActivationsBars(benchmark::State& state) {
+  const auto& x = activations();
+  bar_pointer::OnlineTracker tracker{barSettings()};
+  for (std::size_t f = 0; f < kWarmUp; ++f) tracker.processActivations(x[f].first, x[f].second);
+  std::size_t f = kWarmUp;
+  for (auto _ : state) {
+    bar_pointer::FrameResult r = tracker.processActivations(x[f].first, x[f].second);
+    benchmark::DoNotOptimize(r);
+    if (++f == x.size()) f = kWarmUp;
+  }
+  setRate(state);
+}
+
+void BM_ViterbiPushBars(benchmark::State& state) {
+  const auto& x = activations();
+  bar_pointer::ViterbiDecoder decoder{barSettings()};
+  std::size_t f = 0;
+  for (auto _ : state) {
+    decoder.pushActivations(x[f].first, x[f].second);
+    if (++f == x.size()) f = 0;
+  }
+  setRate(state);
+}
+
 }  // namespace
 
 BENCHMARK(BM_OnsetFeature)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ProcessOnset)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Process)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ViterbiPush)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ProcessActivationsBars)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ViterbiPushBars)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

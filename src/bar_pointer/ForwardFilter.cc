@@ -1,6 +1,7 @@
 #include "bar_pointer/ForwardFilter.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -32,17 +33,19 @@ ForwardFilter::ForwardFilter(const StateSpace& space, double observation_lambda,
       observation_lambda_(observation_lambda),
       min_onset_(min_onset),
       stay_(1.0 - tempo_jump_probability),
-      jump_(tempo_jump_probability / space.tempi()),
-      wrap_(space.tempi()),
-      entering_(space.tempi() + 1),
-      until_((space.interval(space.tempi() - 1) + kBlock - 1) / kBlock * kBlock),
-      mass_(space.tempi()),
-      top_(space.tempi()) {
+      jump_(tempo_jump_probability / space.cycles()),
+      wrap_(space.cycles()),
+      entering_(space.cycles() + 1),
+      changed_(space.cycles()),
+      until_((space.tempoInterval(space.tempi() - 1) + kBlock - 1) / kBlock * kBlock),
+      mass_(space.cycles()),
+      tempo_mass_(space.tempi()),
+      top_(space.cycles()) {
   const int tempi = space.tempi();
   int size = kBlock;
-  for (int t = 0; t < tempi; ++t) {
+  for (int c = 0; c < space.cycles(); ++c) {
     ring_at_.push_back(size);
-    size += space.interval(t) + kBlock;
+    size += space.length(c) + kBlock;
   }
   alpha_.resize(size);
   // The arcs by origin: each origin's weights over the tempi it reaches,
@@ -68,78 +71,123 @@ ForwardFilter::ForwardFilter(const StateSpace& space, double observation_lambda,
 
 void ForwardFilter::restart() {
   std::fill(alpha_.begin(), alpha_.end(), 1.0 / space_.states());
-  for (int t = 0; t < space_.tempi(); ++t) mass_[t] = double(space_.interval(t)) / space_.states();
+  for (int c = 0; c < space_.cycles(); ++c) mass_[c] = double(space_.length(c)) / space_.states();
+  std::fill(tempo_mass_.begin(), tempo_mass_.end(), 0.0);
+  for (int c = 0; c < space_.cycles(); ++c) tempo_mass_[space_.tempo(c)] += mass_[c];
   best_ = {};
 }
 
 void ForwardFilter::step(double o) {
-  const int tempi = space_.tempi();
-  // Mass leaving each tempo's last position, redistributed over tempi.
-  for (int t = 0; t < tempi; ++t) wrap_[t] = alpha_[slot(t, space_.interval(t) - 1)];
-  layout_.advance();
-  enterBeats();
-  // Weigh: beat states by the likelihood ratio, the rest by 1 (a common
-  // factor that the normalisation removes).
   const double ratio = beatLikelihoodRatio(o, observation_lambda_, min_onset_);
-  double expected = 0.0;  // predicted probability of a beat state
-  for (int t = 0; t < tempi; ++t)
-    for (int p = 0; p < space_.beatRegion(); ++p) {
-      double& a = alpha_[slot(t, p)];
-      expected += a;
-      a *= ratio;
-    }
-  const double chance =
-      std::min(1.0, double(space_.beatRegion()) / space_.interval(best_.tempo));
-  gain_ = std::log((expected * ratio + (1.0 - expected)) / (chance * ratio + (1.0 - chance)));
+  step(BarLikelihoodRatios{ratio, ratio});
+}
 
-  const double total = sumTempi();
+void ForwardFilter::step(double beat, double downbeat) {
+  if (!space_.hasBars()) {
+    step(std::min(1.0, beat + downbeat));
+    return;
+  }
+  step(barLikelihoodRatios(beat, downbeat, observation_lambda_, min_onset_));
+}
+
+void ForwardFilter::step(const BarLikelihoodRatios& ratio) {
+  const int cycles = space_.cycles();
+  // Mass leaving each cycle's last position, redistributed over cycles.
+  for (int c = 0; c < cycles; ++c) wrap_[c] = alpha_[slot(c, space_.length(c) - 1)];
+  layout_.advance();
+  enterCycles();
+  // Weigh: beat states by their likelihood ratio, the rest by 1 (a common
+  // factor that the normalisation removes).
+  const int region = space_.beatRegion();
+  double downbeats = 0.0, beats = 0.0;  // predicted probability of their states
+  for (int c = 0; c < cycles; ++c) {
+    for (int p = 0; p < region; ++p) {
+      double& a = alpha_[slot(c, p)];
+      downbeats += a;
+      a *= ratio.downbeat;
+    }
+    const int interval = space_.interval(c);
+    for (int k = 1; k < space_.beats(c); ++k)
+      for (int p = k * interval; p < k * interval + region; ++p) {
+        double& a = alpha_[slot(c, p)];
+        beats += a;
+        a *= ratio.beat;
+      }
+  }
+  // At a random phase of the best cycle, the beat states' share of it.
+  const double any_beat = std::min(1.0, double(region) / space_.interval(best_.cycle));
+  const double downbeat_chance = any_beat / space_.beats(best_.cycle);
+  const double beat_chance = any_beat - downbeat_chance;
+  gain_ = std::log((downbeats * ratio.downbeat + beats * ratio.beat + (1.0 - downbeats - beats)) /
+                   (downbeat_chance * ratio.downbeat + beat_chance * ratio.beat +
+                    (1.0 - downbeat_chance - beat_chance)));
+
+  const double total = sumCycles();
   if (!(total > 0.0) || !std::isfinite(total)) {
     restart();
     return;
   }
   // Found before normalising: scaling can round distinct values to equals.
-  layout_.stateOf(firstOfHighest(), best_.tempo, best_.position);
+  layout_.stateOf(firstOfHighest(), best_.cycle, best_.position);
   normalise(1.0 / total);
 }
 
-// Position 0 of every tempo receives the mass that left the last positions.
-// Taken origin by origin in increasing order, each tempo's sum adds its
-// arcs in the order StateSpace lists them; a 0 weight inside an origin's
-// reach adds 0, which changes no sum of non-negative terms. The jumps give
-// every tempo the same share of all that left.
-void ForwardFilter::enterBeats() {
-  const int tempi = space_.tempi();
-  double* entering = entering_.data();
+// Position 0 of every cycle receives the mass that left the last positions.
+// Tempo changes are taken metre by metre, origin by origin in increasing
+// order, so that each cycle's sum adds its arcs in the order StateSpace
+// lists them; a 0 weight inside an origin's reach adds 0, which changes no
+// sum of non-negative terms (the reach of a metre's last tempi may end one
+// past them, on the next metre's first, or on the spare slot after the
+// last). Then the metre changes at the downbeat, and the jumps give every
+// cycle the same share of all that left.
+void ForwardFilter::enterCycles() {
+  const int tempi = space_.tempi(), metres = space_.metres(), cycles = space_.cycles();
   std::fill(entering_.begin(), entering_.end(), 0.0);
-  for (int from = 0; from < tempi; ++from) {
-    const double w = wrap_[from];
-    const int first = reach_[from].first, end = reach_[from].second;
-    const double* p = weights_.data() + weights_at_[from] - first;
-    for (int to = first; to < end; ++to) entering[to] += w * p[to];
+  for (int m = 0; m < metres; ++m) {
+    double* entering = entering_.data() + space_.cycle(m, 0);
+    const double* wrap = wrap_.data() + space_.cycle(m, 0);
+    for (int from = 0; from < tempi; ++from) {
+      const double w = wrap[from];
+      const int first = reach_[from].first, end = reach_[from].second;
+      const double* p = weights_.data() + weights_at_[from] - first;
+      for (int to = first; to < end; ++to) entering[to] += w * p[to];
+    }
+  }
+  double* entered = entering_.data();
+  if (metres > 1) {
+    std::fill(changed_.begin(), changed_.end(), 0.0);
+    for (int to = 0; to < metres; ++to)
+      for (int from = 0; from < metres; ++from) {
+        const double p = space_.metreChange(from, to);
+        const double* in = entering_.data() + space_.cycle(from, 0);
+        double* out = changed_.data() + space_.cycle(to, 0);
+        for (int t = 0; t < tempi; ++t) out[t] += p * in[t];
+      }
+    entered = changed_.data();
   }
   if (jump_ > 0.0) {
     double left = 0.0;
-    for (int from = 0; from < tempi; ++from) left += wrap_[from];
+    for (int from = 0; from < cycles; ++from) left += wrap_[from];
     const double jumped = left * jump_;
-    for (int to = 0; to < tempi; ++to) entering[to] = stay_ * entering[to] + jumped;
+    for (int to = 0; to < cycles; ++to) entered[to] = stay_ * entered[to] + jumped;
   }
-  for (int to = 0; to < tempi; ++to) alpha_[slot(to, 0)] = entering[to];
+  for (int to = 0; to < cycles; ++to) alpha_[slot(to, 0)] = entered[to];
 }
 
-// Each tempo's mass is summed in slot order, and the tempi are added up in
-// their order; four tempi run side by side, two to a register, so that
+// Each cycle's mass is summed in slot order, and the cycles are added up in
+// their order; four cycles run side by side, two to a register, so that
 // their chains of additions overlap instead of waiting on each other.
-double ForwardFilter::sumTempi() {
-  const int tempi = space_.tempi();
+double ForwardFilter::sumCycles() {
+  const int cycles = space_.cycles();
   const double* alpha = alpha_.data();
   double total = 0.0;
-  int t = 0;
-  for (; t + 4 <= tempi; t += 4) {
+  int c = 0;
+  for (; c + 4 <= cycles; c += 4) {
     const double* a[4];
     int n[4];
     for (int k = 0; k < 4; ++k) {
-      a[k] = alpha + ring_at_[t + k];
-      n[k] = space_.interval(t + k);
+      a[k] = alpha + ring_at_[c + k];
+      n[k] = space_.length(c + k);
     }
     const int common = std::min(std::min(n[0], n[1]), std::min(n[2], n[3]));
     Pair m01 = {0.0, 0.0}, m23 = m01, x01 = {-1.0, -1.0}, x23 = x01;
@@ -157,93 +205,123 @@ double ForwardFilter::sumTempi() {
         m[k] += a[k][j];
         x[k] = a[k][j] > x[k] ? a[k][j] : x[k];
       }
-      mass_[t + k] = m[k];
-      top_[t + k] = x[k];
+      mass_[c + k] = m[k];
+      top_[c + k] = x[k];
       total += m[k];
     }
   }
-  for (; t < tempi; ++t) {
-    const double* a = alpha + ring_at_[t];
+  for (; c < cycles; ++c) {
+    const double* a = alpha + ring_at_[c];
     double m = 0.0, x = -1.0;
-    for (int j = 0; j < space_.interval(t); ++j) {
+    for (int j = 0; j < space_.length(c); ++j) {
       m += a[j];
       x = a[j] > x ? a[j] : x;
     }
-    mass_[t] = m;
-    top_[t] = x;
+    mass_[c] = m;
+    top_[c] = x;
     total += m;
   }
   return total;
 }
 
 // The flat index of the most probable state, the first of equals in
-// StateSpace order: the first tempo holding the highest value, and its
+// StateSpace order: the first cycle holding the highest value, and its
 // first position holding that value (equals are common while the evidence
 // is still flat, and the beat rule reads the position).
 int ForwardFilter::firstOfHighest() const {
-  int tempo = 0;
+  int cycle = 0;
   double top = -1.0;
-  for (int t = 0; t < space_.tempi(); ++t)
-    if (top_[t] > top) {
-      top = top_[t];
-      tempo = t;
+  for (int c = 0; c < space_.cycles(); ++c)
+    if (top_[c] > top) {
+      top = top_[c];
+      cycle = c;
     }
-  const double* a = alpha_.data() + ring_at_[tempo];
-  for (int p = 0; p < space_.interval(tempo); ++p) {
-    const int i = layout_.ringSlot(tempo, p);
-    if (a[i] == top) return space_.offset(tempo) + i;
+  const double* a = alpha_.data() + ring_at_[cycle];
+  for (int p = 0; p < space_.length(cycle); ++p) {
+    const int i = layout_.ringSlot(cycle, p);
+    if (a[i] == top) return space_.offset(cycle) + i;
   }
-  return space_.offset(tempo);  // not reached: top is one of the tempo's values
+  return space_.offset(cycle);  // not reached: top is one of the cycle's values
 }
 
 void ForwardFilter::normalise(double scale) {
-  for (int t = 0; t < space_.tempi(); ++t) {
-    const int n = space_.interval(t);
-    double* a = alpha_.data() + ring_at_[t];
+  for (int c = 0; c < space_.cycles(); ++c) {
+    const int n = space_.length(c);
+    double* a = alpha_.data() + ring_at_[c];
     for (int i = 0; i < n; ++i) a[i] *= scale;
     for (int i = 0; i < kBlock; ++i) a[n + i] = a[i < n ? i : i % n];
   }
   for (double& m : mass_) m *= scale;
+  if (space_.hasBars()) {
+    std::fill(tempo_mass_.begin(), tempo_mass_.end(), 0.0);
+    for (int c = 0; c < space_.cycles(); ++c) tempo_mass_[space_.tempo(c)] += mass_[c];
+  }
 }
 
-// The posterior summed over all tempi by the number of frames d until
-// position 0, and the first d of the highest sum. Position p, in ring slot
-// (h + p) mod n, falls due in (n - p) mod n frames, so d frames from now
-// is ring slot (h - d) mod n: kBlock values of d are slots read backwards,
-// contiguous thanks to the copies after the ring. Each sum runs over the
-// tempi in their order; a value of d beyond a tempo's interval is masked to
-// add 0, which changes no sum of non-negative terms.
+// The posterior summed over all cycles by the number of frames d until the
+// next beat, and the first d of the highest sum. Beat k of a cycle of
+// length n lies at position k * i; position p, in ring slot (h + p) mod n,
+// reaches it in (k * i - p) mod n frames, so d frames before it is ring
+// slot (h + k * i - d) mod n. Each beat's d runs from 0 to i - 1, so that
+// every position is counted once: kBlock values of d are slots read
+// backwards, contiguous thanks to the copies after the ring. Each sum runs
+// over the cycles in their order and their beats in order; a value of d
+// beyond a cycle's interval is masked to add 0, which changes no sum of
+// non-negative terms.
 int ForwardFilter::framesToNextBeat() const {
   static_assert(kBlock == 8, "four pairs per block");
   const int tempi = space_.tempi();
-  const int shortest = space_.interval(0), longest = space_.interval(tempi - 1);
+  const int shortest = space_.tempoInterval(0), longest = space_.tempoInterval(tempi - 1);
   double* until = until_.data();
   for (int d0 = 0; d0 < longest; d0 += kBlock) {
     // Lanes hold d0 + 1 and d0, d0 + 3 and d0 + 2, and so on.
     Pair u0 = {0.0, 0.0}, u1 = u0, u2 = u0, u3 = u0;
-    // The slots of d0 .. d0 + kBlock - 1 end at `from`, read backwards.
-    auto from = [&](int t) {
-      const int n = space_.interval(t);
-      int s = layout_.head(t) - d0;
+    // The slots of d0 .. d0 + kBlock - 1 frames before the beat in ring
+    // slot `beat` of cycle c end at `from`, read backwards.
+    auto from = [&](int c, int beat) {
+      const int n = space_.length(c);
+      int s = beat - d0;
       s += s < 0 ? n : 0;
       s += s < kBlock - 1 ? n : 0;
-      return alpha_.data() + ring_at_[t] + s;
+      return alpha_.data() + ring_at_[c] + s;
     };
-    int t = std::max(0, d0 + 1 - shortest);  // the first tempo longer than d0
-    for (; t < tempi && space_.interval(t) < d0 + kBlock; ++t) {
-      const double* a = from(t);
-      const long long v = space_.interval(t) - d0;  // lanes in the tempo's interval
-      u0 += Pair(PairBits(load(a - 1)) & PairBits{-(1 < v), -(0 < v)});
-      u1 += Pair(PairBits(load(a - 3)) & PairBits{-(3 < v), -(2 < v)});
-      u2 += Pair(PairBits(load(a - 5)) & PairBits{-(5 < v), -(4 < v)});
-      u3 += Pair(PairBits(load(a - 7)) & PairBits{-(7 < v), -(6 < v)});
-    }
-    for (; t < tempi; ++t) {
-      const double* a = from(t);
-      u0 += load(a - 1);
-      u1 += load(a - 3);
-      u2 += load(a - 5);
-      u3 += load(a - 7);
+    // The ring slot of the beat after the one in slot `beat`.
+    auto next = [&](int c, int beat) {
+      beat += space_.interval(c);
+      return beat < space_.length(c) ? beat : beat - space_.length(c);
+    };
+    // The first tempo longer than d0.
+    const int longer = std::max(0, d0 + 1 - shortest);
+    for (int m = 0; m < space_.metres(); ++m) {
+      const int beats = space_.metreBeats(m), first = space_.cycle(m, 0);
+      int t = longer;
+      for (; t < tempi && space_.tempoInterval(t) < d0 + kBlock; ++t) {
+        const long long v = space_.tempoInterval(t) - d0;  // lanes in the tempo's interval
+        const PairBits mask0 = {-(1 < v), -(0 < v)}, mask1 = {-(3 < v), -(2 < v)};
+        const PairBits mask2 = {-(5 < v), -(4 < v)}, mask3 = {-(7 < v), -(6 < v)};
+        auto add = [&](const double* a) {
+          u0 += Pair(PairBits(load(a - 1)) & mask0);
+          u1 += Pair(PairBits(load(a - 3)) & mask1);
+          u2 += Pair(PairBits(load(a - 5)) & mask2);
+          u3 += Pair(PairBits(load(a - 7)) & mask3);
+        };
+        const int c = first + t;
+        int beat = layout_.head(c);
+        add(from(c, beat));
+        for (int k = 1; k < beats; ++k) add(from(c, beat = next(c, beat)));
+      }
+      auto add = [&](const double* a) {
+        u0 += load(a - 1);
+        u1 += load(a - 3);
+        u2 += load(a - 5);
+        u3 += load(a - 7);
+      };
+      for (; t < tempi; ++t) {
+        const int c = first + t;
+        int beat = layout_.head(c);
+        add(from(c, beat));
+        for (int k = 1; k < beats; ++k) add(from(c, beat = next(c, beat)));
+      }
     }
     double* u = until + d0;
     u[0] = u0[1], u[1] = u0[0], u[2] = u1[1], u[3] = u1[0];
@@ -253,6 +331,26 @@ int ForwardFilter::framesToNextBeat() const {
   for (int d = 1; d < longest; ++d)
     if (until[d] > until[best]) best = d;
   return best;
+}
+
+// Each state votes with its probability for the beat of its bar nearest to
+// it `ahead` frames from now: beat k takes the positions within half an
+// interval of k * i then, a run of i positions from k * i - i / 2 - ahead
+// now (states between two beats take the one under way before its
+// predicted time, which is where the posterior puts its doubt).
+int ForwardFilter::beatInBar(int ahead) const {
+  std::array<double, kMaxBarBeats> votes{};
+  for (int c = 0; c < space_.cycles(); ++c) {
+    const int i = space_.interval(c), n = space_.length(c);
+    const double* a = alpha_.data() + ring_at_[c];
+    for (int k = 0; k < space_.beats(c); ++k) {
+      int s = layout_.ringSlot(c, ((k * i - i / 2 - ahead) % n + n) % n);
+      double sum = 0.0;
+      for (int j = 0; j < i; ++j, s = s + 1 < n ? s + 1 : 0) sum += a[s];
+      votes[std::size_t(k)] += sum;
+    }
+  }
+  return int(std::max_element(votes.begin(), votes.end()) - votes.begin()) + 1;
 }
 
 }  // namespace bar_pointer

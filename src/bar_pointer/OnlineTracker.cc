@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "bar_pointer/Observation.h"
+
 namespace bar_pointer {
 
 OnlineTracker::OnlineTracker(const Settings& s)
@@ -15,25 +17,43 @@ OnlineTracker::OnlineTracker(const Settings& s)
       onsets_(std::size_t(4 * intervalRange(s_).longest + 2 * s_.accent_frames + 2), 0.0) {}
 
 FrameResult OnlineTracker::process(const double* magnitudes, std::size_t count) {
+  requireBeatsOnly();
   return processOnset(feature_.process(magnitudes, count));
 }
 
 FrameResult OnlineTracker::processOnset(double onset) {
   if (!(onset >= 0.0 && onset <= 1.0))
     throw std::invalid_argument("bar_pointer: an onset feature outside [0, 1]");
+  requireBeatsOnly();
   filter_.step(onset);
+  return decide(onset);
+}
+
+FrameResult OnlineTracker::processActivations(double beat, double downbeat) {
+  requireActivations(beat, downbeat);
+  if (!space_->hasBars()) return processOnset(std::min(1.0, beat + downbeat));
+  filter_.step(beat, downbeat);
+  return decide(std::min(1.0, beat + downbeat));
+}
+
+void OnlineTracker::requireBeatsOnly() const {
+  if (space_->hasBars())
+    throw std::logic_error("bar_pointer: bars need activations, an onset feature shows no downbeat");
+}
+
+FrameResult OnlineTracker::decide(double onset) {
   onsets_[std::size_t(frame_ % int64_t(onsets_.size()))] = onset;
   FrameResult r;
   r.frame = frame_++;
   r.onset = onset;
   const ForwardFilter::State best = filter_.best();
-  r.interval = space_->interval(best.tempo);
+  r.interval = space_->interval(best.cycle);
   evidence_.push(filter_.lastGain());
   const bool by_best_state = s_.beat_decision == Settings::BeatDecision::kBestStateWrap;
-  // The most probable time of the next beat, over all tempi together: the
+  // The most probable time of the next beat, over all cycles together: the
   // single best state alone flickers between tempi and phases of similar
   // probability.
-  const int until = by_best_state ? (r.interval - best.position) % r.interval
+  const int until = by_best_state ? (r.interval - best.position % r.interval) % r.interval
                                   : filter_.framesToNextBeat();
   const int64_t due = r.frame + until;
   auto spaced = [&](int64_t beat) {
@@ -43,13 +63,14 @@ FrameResult OnlineTracker::processOnset(double onset) {
     r.beat = true;
     r.beat_frame = beat;
     last_beat_ = beat;
+    if (space_->hasBars()) r.beat_in_bar = filter_.beatInBar(int(beat - r.frame));
   };
   if (!by_best_state) {
     if (until <= s_.announce_ahead && spaced(due)) announce(due);
   } else {
     // A wrap is a fall of the phase by more than half a cycle, whether the
     // best state passed position 0 or another state took over.
-    const double phase = double(best.position) / r.interval;
+    const double phase = double(best.position % r.interval) / r.interval;
     const bool wrapped = r.frame > 0 && last_phase_ - phase > 0.5;
     last_phase_ = phase;
     if (s_.announce_ahead > 0 && until <= s_.announce_ahead && spaced(due))
@@ -80,7 +101,7 @@ double OnlineTracker::tempoNear(int interval) {
   const std::vector<double>& mass = filter_.tempoPosterior();
   double weight = 0.0, sum = 0.0;
   for (int t = 0; t < space_->tempi(); ++t) {
-    const double i = space_->interval(t);
+    const double i = space_->tempoInterval(t);
     if (std::fabs(i / interval - 1.0) > 0.1) continue;
     weight += mass[t];
     sum += mass[t] * i;

@@ -1,7 +1,8 @@
-// The bar-pointer beat tracker, online: one magnitude spectrum in per frame,
-// the onset feature, the forward filter, and a beat announced when the most
-// probable state reaches the beat (or `announce_ahead` frames before it);
-// see Settings::beat_decision.
+// The bar-pointer beat tracker, online: one magnitude spectrum (or a
+// learned network's activations) in per frame, the onset feature, the
+// forward filter, and a beat announced when the most probable state reaches
+// the beat (or `announce_ahead` frames before it); see
+// Settings::beat_decision.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +20,7 @@ namespace bar_pointer {
 
 struct FrameResult {
   int64_t frame = 0;         // index of the analysed frame, from 0
-  double onset = 0.0;        // the frame's onset feature, in [0, 1]
+  double onset = 0.0;        // the frame's onset feature (or beat + downbeat), in [0, 1]
   bool beat = false;         // a beat is announced on this frame
   int64_t beat_frame = -1;   // the frame the announced beat falls on (>= frame)
   int interval = 0;          // current beat interval, frames
@@ -31,8 +32,9 @@ struct FrameResult {
   // frame): the tracker's lock on the beat times the beat's accent (see
   // Settings::accent_frames).
   double confidence = 0.0;
-  // Where the announced beat falls in its bar, 1 = the downbeat; 0 where
-  // the tracker follows beats only and knows no bar.
+  // Where the announced beat falls in its bar, 1 = the downbeat (the
+  // posterior's most probable beat of the bar on that frame); 0 where the
+  // tracker follows beats only and knows no bar.
   int beat_in_bar = 0;
 };
 
@@ -43,13 +45,22 @@ class OnlineTracker {
 
   // One frame's magnitudes (Settings::bins() finite, non-negative values);
   // throws std::invalid_argument for anything else, changing nothing.
+  // Beats only: with bars it throws std::logic_error, as an onset feature
+  // shows no downbeat.
   FrameResult process(const double* magnitudes, std::size_t count);
-  // One frame given by its onset feature instead of its spectrum.
+  // One frame given by its onset feature instead of its spectrum (finite,
+  // in [0, 1]); beats only, as process().
   FrameResult processOnset(double onset);
+  // One frame given by a learned network's beat (not a downbeat) and
+  // downbeat activations: finite, each in [0, 1], summing to at most
+  // 1 + 1e-6, else std::invalid_argument, changing nothing. Beats only, the
+  // same as processOnset(beat + downbeat).
+  FrameResult processActivations(double beat, double downbeat);
 
   const Settings& settings() const { return s_; }
   const StateSpace& stateSpace() const { return *space_; }
-  // Posterior probability of each beat interval, shortest first.
+  // Posterior probability of each beat interval, shortest first (with
+  // bars, summed over the bar lengths).
   const std::vector<double>& tempoPosterior() const { return filter_.tempoPosterior(); }
 
  private:
@@ -64,6 +75,9 @@ class OnlineTracker {
   double smoothed_interval_ = 0.0;
   std::vector<double> onsets_;  // ring of the recent onset features, by frame
 
+  // The beat decision and the results of a frame the filter has taken.
+  FrameResult decide(double onset);
+  void requireBeatsOnly() const;
   double accentOf(int64_t beat, int interval) const;
 
   double tempoNear(int interval);

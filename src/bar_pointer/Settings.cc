@@ -1,5 +1,6 @@
 #include "bar_pointer/Settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -51,6 +52,16 @@ void validate(const Settings& s) {
   require(finite(s.tempo_jump_probability) && s.tempo_jump_probability >= 0.0 &&
               s.tempo_jump_probability < 1.0,
           "tempo_jump_probability", "0 to below 1");
+  for (std::size_t k = 0; k < s.bar_lengths.size(); ++k)
+    require(s.bar_lengths[k] >= 1 && s.bar_lengths[k] <= kMaxBarBeats &&
+                std::count(s.bar_lengths.begin(), s.bar_lengths.begin() + std::ptrdiff_t(k), s.bar_lengths[k]) == 0,
+            "bar_lengths",
+            "1 to " + std::to_string(kMaxBarBeats) + " beats each, none twice");
+  require(s.bar_lengths.empty() || s.activation == Settings::Activation::kLearned, "bar_lengths",
+          "empty unless activation is kLearned (an onset feature shows no downbeat)");
+  require(finite(s.metre_change_probability) && s.metre_change_probability >= 0.0 &&
+              s.metre_change_probability < 1.0,
+          "metre_change_probability", "0 to below 1");
   require(finite(s.observation_lambda) && s.observation_lambda > 1.0, "observation_lambda",
           "above 1");
   require(finite(s.min_onset) && s.min_onset > 0.0 && s.min_onset < 0.5, "min_onset",

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 namespace bar_pointer {
 
@@ -75,8 +76,28 @@ struct Settings {
   // whole input and does without: its best path would jump to whichever
   // level each passage favours, where a listener keeps one.
   double tempo_jump_probability = 1e-8;
+  // Bars: the numbers of beats per bar the tracker may follow (each 1 to 8,
+  // none twice), or none to follow beats only. With bars, every tempo comes
+  // once per bar length, a cycle of that many beats that starts on the
+  // downbeat, and both tempo and bar length change only at the downbeat
+  // (the tempo jump above may also land in any bar length). Only a learned
+  // network's downbeat activation tells a downbeat from another beat, so
+  // bars need activation kLearned.
+  std::vector<int> bar_lengths;
+  // At each downbeat, the probability that the bar length changes, spread
+  // evenly over the other lengths. A change then costs about 12 nats: two
+  // bars of clear downbeats on the new bar lines pay for it, a stray downbeat
+  // activation or two does not (a bar length taken and left again pays
+  // twice). Most music keeps its metre throughout; this is for the few
+  // pieces that change it between sections.
+  double metre_change_probability = 1e-5;
   // A beat state (the first `beat_region` positions) has likelihood o, any
   // other (1 - o) / (observation_lambda - 1), o being the onset feature.
+  // With bars, the beat region of the downbeat has likelihood d, those of
+  // the other beats b, any other state (1 - b - d) / (observation_lambda -
+  // 1), from the downbeat and beat activations d and b (each of d, b and
+  // 1 - b - d kept within [min_onset, 1 - min_onset]); without, activations
+  // act as the onset feature o = b + d.
   // Every beat passes its beat region once, so observation_lambda is also
   // the price of a beat: (observation_lambda - 1)^-beat_region. Music has
   // onsets between its beats, and a cheap beat lets the tempo twice as fast

@@ -16,21 +16,32 @@ Intervals intervalRange(const Settings& s) {
   return iv;
 }
 
-StateSpace::StateSpace(const Settings& s) : beat_region_(s.beat_region) {
+StateSpace::StateSpace(const Settings& s)
+    : beats_(s.bar_lengths),
+      metre_change_(s.metre_change_probability),
+      has_bars_(!s.bar_lengths.empty()),
+      beat_region_(s.beat_region) {
+  // In increasing order, so that listing the same lengths differently
+  // cannot change the model.
+  std::sort(beats_.begin(), beats_.end());
+  if (beats_.empty()) beats_.push_back(1);
   const Intervals iv = intervalRange(s);
-  for (int i = iv.shortest; i <= iv.longest; ++i) {
-    offset_.push_back(states_);
-    interval_.push_back(i);
-    states_ += i;
-  }
-  const int n = tempi();
+  shortest_ = iv.shortest;
+  const int n = iv.longest - iv.shortest + 1;
+  for (int m = 0; m < metres(); ++m)
+    for (int i = iv.shortest; i <= iv.longest; ++i) {
+      offset_.push_back(states_);
+      interval_.push_back(i);
+      length_.push_back(beats_[m] * i);
+      states_ += beats_[m] * i;
+    }
   into_.assign(n, {});
   for (int from = 0; from < n; ++from) {
-    const double i = interval_[from];
+    const double i = tempoInterval(from);
     std::vector<double> weight(n, 0.0);
     double total = 0.0;
     for (int to = 0; to < n; ++to) {
-      const double cost = s.transition_lambda * std::fabs(interval_[to] / i - 1.0);
+      const double cost = s.transition_lambda * std::fabs(tempoInterval(to) / i - 1.0);
       // At e^-30 a change could never matter next to staying in double
       // precision; dropping such changes keeps the lists short.
       if (cost <= s.transition_cutoff) total += weight[to] = std::exp(-cost);

@@ -1,6 +1,9 @@
-// The bar-pointer state space, beat level: for every whole beat interval
+// The bar-pointer state space. Beats only: for every whole beat interval
 // (tempo) a cycle of positions 0 .. interval - 1 that advance by one each
-// frame. The tempo changes only where a cycle wraps to position 0.
+// frame, the beat at position 0. With bars: a cycle for every pair of bar
+// length M (a metre) and tempo, of M * interval positions, beat k of the bar
+// (from 0) at position k * interval, the downbeat at 0. Either way the tempo
+// (and the metre) changes only where a cycle wraps to position 0.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +15,8 @@ namespace bar_pointer {
 
 // Longest beat interval, in frames: 20 s at 100 frames per second.
 constexpr int kMaxInterval = 2000;
+// Most beats in a bar.
+constexpr int kMaxBarBeats = 8;
 
 struct Intervals {
   int shortest = 0;
@@ -24,7 +29,7 @@ Intervals intervalRange(const Settings& s);
 
 class StateSpace {
  public:
-  // One transition into a tempo's position 0: from tempo `from`, weight `p`.
+  // One tempo change at a wrap: from tempo `from`, weight `p`.
   struct Arc {
     int from;
     double p;
@@ -32,24 +37,51 @@ class StateSpace {
 
   explicit StateSpace(const Settings& s);
 
-  int tempi() const { return int(interval_.size()); }
-  int states() const { return states_; }
-  int interval(int tempo) const { return interval_[tempo]; }
+  // Tempi: the beat intervals, shortest first, one frame apart.
+  int tempi() const { return int(into_.size()); }
+  int tempoInterval(int tempo) const { return shortest_ + tempo; }
   // The tempo of a beat interval, -1 outside the range.
   int tempoOf(int interval) const {
-    const int t = interval - interval_.front();
+    const int t = interval - shortest_;
     return t >= 0 && t < tempi() ? t : -1;
   }
-  // Index of the first state of a tempo in the flat state arrays.
-  int offset(int tempo) const { return offset_[tempo]; }
-  // Transitions into position 0 of `to`; the weights out of each tempo sum to 1.
+  // Tempo changes into `to` at a wrap; the weights out of each tempo sum to 1.
   const std::vector<Arc>& arcsInto(int to) const { return into_[to]; }
+
+  // Metres: the bar lengths, fewest beats first; beats only is one metre of
+  // a single beat without bars.
+  bool hasBars() const { return has_bars_; }
+  int metres() const { return int(beats_.size()); }
+  int metreBeats(int metre) const { return beats_[metre]; }
+  // Probability of going on in metre `to` after a bar of metre `from`.
+  double metreChange(int from, int to) const {
+    if (metres() == 1) return 1.0;
+    return from == to ? 1.0 - metre_change_ : metre_change_ / (metres() - 1);
+  }
+
+  // Cycles: one per metre and tempo, metre by metre, each metre's tempi in
+  // order (beats only, cycle and tempo are the same).
+  int cycles() const { return metres() * tempi(); }
+  int cycle(int metre, int tempo) const { return metre * tempi() + tempo; }
+  int metreOf(int cycle) const { return cycle / tempi(); }
+  int tempo(int cycle) const { return cycle % tempi(); }
+  int interval(int cycle) const { return interval_[cycle]; }
+  int beats(int cycle) const { return metreBeats(metreOf(cycle)); }
+  int length(int cycle) const { return length_[cycle]; }
+  // Index of the first state of a cycle in the flat state arrays.
+  int offset(int cycle) const { return offset_[cycle]; }
+  int states() const { return states_; }
   int beatRegion() const { return beat_region_; }
 
  private:
-  std::vector<int> interval_;
-  std::vector<int> offset_;
+  int shortest_ = 0;
   std::vector<std::vector<Arc>> into_;
+  std::vector<int> beats_;
+  double metre_change_ = 0.0;
+  bool has_bars_ = false;
+  std::vector<int> interval_;
+  std::vector<int> length_;
+  std::vector<int> offset_;
   int states_ = 0;
   int beat_region_ = 1;
 };

@@ -1,6 +1,7 @@
 // The tracker on synthetic spectra: click trains at several tempi, with and
-// without a steady noise floor, online and offline; causality; refused input;
-// the prototype preset against the research prototype's beats on real audio.
+// without a steady noise floor, online and offline; bars from synthetic
+// activations; causality; refused input; the prototype preset against the
+// research prototype's beats on real audio.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bar_pointer/OnlineTracker.h"
@@ -104,6 +106,101 @@ INSTANTIATE_TEST_SUITE_P(Tempi, ClickTrains,
                                            // A softer click on every half beat does not double a slow tempo.
                                            Case{60, 0, 0.1}, Case{80, 0, 0.1}, Case{100, 0, 0.1}));
 
+// Activations of a click track with accented downbeats: a downbeat
+// activation of 0.8 on the first beat of each bar, a beat activation of 0.8
+// on the others, each halving over the next two frames (as a click's onset
+// fades), and up to 0.05 of each anywhere. Bars have `first` beats, from the
+// first downbeat at or after frame `from` on, `second`.
+class AccentedClicks {
+ public:
+  AccentedClicks(int period, int first, int second, int64_t from)
+      : period_(period), first_(first), second_(second),
+        change_((from + first * period - 1) / (first * period) * first * period) {}
+  int64_t change() const { return change_; }
+  // 0 off the beat, else the beat's number in its bar (1 = the downbeat).
+  int beatAt(int64_t f) const {
+    if (f < 0 || f % period_ != 0) return 0;
+    const int64_t beat = (f < change_ ? f : f - change_) / period_;
+    return int(beat % (f < change_ ? first_ : second_)) + 1;
+  }
+  std::pair<double, double> frame(int64_t f) {
+    std::uniform_real_distribution<double> u(0.0, 0.05);
+    double b = u(rng_), d = u(rng_);
+    for (int back = 0; back < 3; ++back)
+      if (const int k = beatAt(f - back)) {
+        (k == 1 ? d : b) = 0.8 / (1 << back);
+        break;
+      }
+    return {b, d};
+  }
+
+ private:
+  int period_, first_, second_;
+  int64_t change_;
+  std::mt19937 rng_{5};
+};
+
+struct BarCase {
+  double bpm;
+  int first, second;  // beats per bar before and after the change near frame 1500
+};
+
+class AccentedBars : public ::testing::TestWithParam<BarCase> {};
+
+TEST_P(AccentedBars, BeatsAndDownbeatsAreFoundOnlineAndOffline) {
+  const BarCase c = GetParam();
+  const int period = int(std::lround(6000.0 / c.bpm));
+  const int64_t frames = 3000;
+  AccentedClicks clicks(period, c.first, c.second, 1500);
+  const int64_t change = clicks.change();
+  Settings s;
+  s.activation = Settings::Activation::kLearned;
+  s.bar_lengths = {2, 3, 4};
+  OnlineTracker online(s);
+  ViterbiDecoder offline(s);
+  // Offline every beat is checked; online from two bars after the start
+  // and after the change on (a new bar length shows only once a downbeat
+  // falls where the old bar has none, and then has to pay for the change).
+  auto checked = [&](int64_t f, bool on) {
+    const int64_t settle = on ? 2 * period : 0;
+    return (f >= settle * c.first && f < change) ||
+           (f >= change + settle * c.second && f < frames - 100);
+  };
+  std::vector<std::pair<int64_t, int>> announced, decoded;
+  for (int64_t f = 0; f < frames; ++f) {
+    const std::pair<double, double> x = clicks.frame(f);
+    const FrameResult r = online.processActivations(x.first, x.second);
+    offline.pushActivations(x.first, x.second);
+    if (r.beat) announced.push_back({r.beat_frame, r.beat_in_bar});
+    EXPECT_EQ(r.beat_in_bar == 0, !r.beat);
+    if (checked(f, true)) {
+      EXPECT_NEAR(r.tempo, c.bpm, 0.01 * c.bpm) << r.frame;
+    }
+  }
+  offline.finish();
+  for (const DecodedBeat& b : offline.takeBeats()) decoded.push_back({b.frame, b.beat_in_bar});
+
+  // Each beat on a click's frame, with the click's number in the bar, and
+  // none missed.
+  for (const auto* beats : {&decoded, &announced}) {
+    const bool on = beats == &announced;
+    int expected = 0, found = 0;
+    for (int64_t f = 0; f < frames; ++f) expected += checked(f, on) && clicks.beatAt(f) > 0;
+    for (const std::pair<int64_t, int>& b : *beats) {
+      if (!checked(b.first, on)) continue;
+      ++found;
+      EXPECT_EQ(b.second, clicks.beatAt(b.first)) << (on ? "online" : "offline") << " at " << b.first;
+    }
+    EXPECT_EQ(found, expected) << (on ? "online" : "offline");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Metres, AccentedBars,
+                         ::testing::Values(BarCase{100, 3, 3}, BarCase{150, 3, 3}, BarCase{80, 4, 4},
+                                           BarCase{120, 4, 4},
+                                           // A change of metre, as at a new section.
+                                           BarCase{120, 4, 3}, BarCase{80, 3, 4}));
+
 // An abrupt change of tempo, as at a new section: online, every beat from
 // `within` frames after the change on is on a click at the new tempo.
 TEST(Tracking, AnAbruptTempoChangeIsFollowedOnline) {
@@ -172,7 +269,46 @@ TEST(Tracking, BadSpectraAreRefusedWithoutChangingTheTracker) {
   EXPECT_THROW(decoder.push(1.5), std::invalid_argument);
 }
 
+// Without bars, activations are the onset feature beat + downbeat; with or
+// without, bad activations are refused without changing the tracker, and
+// with bars an onset feature is refused.
+TEST(Tracking, ActivationsAreCheckedAndWithoutBarsAreTheOnsetFeature) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::pair<double, double> bad[] = {{nan, 0.0}, {0.0, nan}, {-0.1, 0.2}, {0.2, -1e-9},
+                                           {0.7, 0.4}, {1.5, 0.0}};
+  for (const std::vector<int>& bars : {std::vector<int>{}, std::vector<int>{2, 3, 4}}) {
+    Settings s;
+    s.activation = Settings::Activation::kLearned;
+    s.bar_lengths = bars;
+    OnlineTracker tracker(s), reference(s);
+    ViterbiDecoder decoder(s);
+    AccentedClicks clicks(45, 4, 4, 0);
+    for (int64_t f = 0; f < 1500; ++f) {
+      const std::pair<double, double> x = clicks.frame(f);
+      if (f == 700)
+        for (const std::pair<double, double>& y : bad) {
+          EXPECT_THROW(tracker.processActivations(y.first, y.second), std::invalid_argument);
+          EXPECT_THROW(decoder.pushActivations(y.first, y.second), std::invalid_argument);
+        }
+      const FrameResult a = tracker.processActivations(x.first, x.second);
+      const FrameResult b = bars.empty() ? reference.processOnset(x.first + x.second)
+                                         : reference.processActivations(x.first, x.second);
+      ASSERT_TRUE(a.beat_frame == b.beat_frame && a.beat_in_bar == b.beat_in_bar &&
+                  a.tempo == b.tempo && a.confidence == b.confidence && a.onset == b.onset)
+          << f;
+    }
+    if (!bars.empty()) {
+      EXPECT_THROW(tracker.processOnset(0.5), std::logic_error);
+      EXPECT_THROW(decoder.push(0.5), std::logic_error);
+    }
+  }
+}
+
 TEST(Tracking, SettingsOutOfRangeAreRefusedByName) {
+  static auto learned = [](Settings& s, std::vector<int> bars) {
+    s.activation = Settings::Activation::kLearned;
+    s.bar_lengths = bars;
+  };
   struct Bad {
     const char* name;
     void (*spoil)(Settings&);
@@ -195,6 +331,11 @@ TEST(Tracking, SettingsOutOfRangeAreRefusedByName) {
       {"magnitude_scale", [](Settings& s) { s.magnitude_scale = std::nan(""); }},
       {"transition_cutoff", [](Settings& s) { s.transition_cutoff = -1.0; }},
       {"beat_decision", [](Settings& s) { s.beat_decision = Settings::BeatDecision(2); }},
+      {"bar_lengths", [](Settings& s) { s.bar_lengths = {4}; }},  // with the onset feature
+      {"bar_lengths", [](Settings& s) { learned(s, {3, 0}); }},
+      {"bar_lengths", [](Settings& s) { learned(s, {9}); }},
+      {"bar_lengths", [](Settings& s) { learned(s, {3, 4, 3}); }},
+      {"metre_change_probability", [](Settings& s) { s.metre_change_probability = 1.0; }},
   };
   for (const Bad& c : cases) {
     Settings s;
