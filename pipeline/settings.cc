@@ -84,6 +84,11 @@ std::string barPointerProblem(const TrackerSettings& s, const Names& n) {
     why << n.announce_ahead << " is not shorter than the shortest beat interval: " << n.frames
         << " gives " << fps << " frames/s, so " << n.max_bpm << " needs intervals of "
         << iv.shortest << " frames (use a smaller --announce-ahead or --max-bpm)";
+  } else if (model.activation == bar_pointer::Settings::Activation::kLearned &&
+             !bar_pointer::learnedFramingProblem(model).empty()) {
+    why << "--activation learned needs 100 frames/s at an analysis rate of 16 kHz or more; "
+        << n.frames << " gives " << fps
+        << " frames/s (use --activation flux for this input, or the default --advance)";
   } else {
     try {
       bar_pointer::validate(model);

@@ -171,9 +171,13 @@ void Tracker::State::run(std::vector<Beat>& beats) {
       onsets.push_back(strength);
     }
     if (decoder) {
-      if (r.onset.size() != 1)
+      // The flux feature, or the learned beat and downbeat activations.
+      if (r.onset.size() == 1)
+        decoder->push(r.onset[0]);
+      else if (r.onset.size() == 2)
+        decoder->pushActivations(r.onset[0], r.onset[1]);
+      else
         throw NodeError("frame " + std::to_string(k) + " came without its onset feature");
-      decoder->push(r.onset[0]);
       takeDecoded(beats);
       continue;
     }

@@ -1,7 +1,11 @@
 #include "BarPointerParameters.h"
 
+#include "bar_pointer/Presets.h"
+
 bar_pointer::Settings barPointerSettings(const BarPointerParameters &p) {
-  bar_pointer::Settings s;
+  bar_pointer::Settings s =
+      p.activation == bar_pointer::Settings::Activation::kLearned ? bar_pointer::learnedModel()
+                                                                  : bar_pointer::Settings{};
   s.sample_rate = p.sampling_rate;
   s.window_size = p.window;
   s.hop_size = p.advance;
@@ -11,6 +15,5 @@ bar_pointer::Settings barPointerSettings(const BarPointerParameters &p) {
   if (p.compression) s.compression = *p.compression;
   if (p.transition_lambda) s.transition_lambda = *p.transition_lambda;
   if (p.observation_lambda) s.observation_lambda = *p.observation_lambda;
-  if (p.activation) s.activation = *p.activation;
   return s;
 }

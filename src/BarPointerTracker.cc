@@ -199,7 +199,10 @@ void BarPointerTracker::writeOutputs(int count, const bar_pointer::FrameResult &
   (*outputSlots[beat_in_bar_output_id].buffer)[count] =
       NetCType<int>::alloc(r.beat ? r.beat_in_bar : 0);
   if (vector_flag) {
-    (*outputSlots[onset_vector_output_id].buffer)[count] = floatVector({r.onset});
+    // The flux feature, or the learned beat and downbeat activations.
+    const bool learned = tracker->settings().activation == bar_pointer::Settings::Activation::kLearned;
+    (*outputSlots[onset_vector_output_id].buffer)[count] =
+        learned ? floatVector({r.beat_activation, r.downbeat_activation}) : floatVector({r.onset});
     (*outputSlots[stpm_vector_output_id].buffer)[count] = floatVector(tracker->tempoPosterior());
     (*outputSlots[chroma_vector_output_id].buffer)[count] = floatVector({});
   }

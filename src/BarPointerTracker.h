@@ -19,7 +19,8 @@
 //          is used), "FFTAUDIO" (Matrix<complex<float>>, row 0: window/2 + 1 bins).
 // Outputs: "BEAT_DETECTED"; "TEMPO" (BPM on a frame announcing a beat whose
 //          confidence reaches the threshold, else 0); "CONFIDENCE";
-//          with "VECTOR_FLAG", "ONSET_VECTOR" (the frame's onset feature),
+//          with "VECTOR_FLAG", "ONSET_VECTOR" (the frame's onset feature, or
+//          with "ACTIVATION" "learned" its beat and downbeat activations),
 //          "STPM_VECTOR" (the tempo posterior, one value per beat interval,
 //          shortest first) and "CHROMA_VECTOR" (empty); "BEAT_AHEAD" (on a
 //          frame announcing a beat, how many frames later the beat falls);

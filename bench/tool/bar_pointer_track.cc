@@ -67,6 +67,7 @@ void set(Settings& s, const std::string& key, const std::string& text) {
       {"min_beat_spacing", &Settings::min_beat_spacing},
       {"confidence_seconds", &Settings::confidence_seconds},
       {"confidence_half_nats", &Settings::confidence_half_nats},
+      {"metre_change_probability", &Settings::metre_change_probability},
   };
   const std::map<std::string, int Settings::*> integers = {
       {"bands_per_octave", &Settings::bands_per_octave},
@@ -76,7 +77,17 @@ void set(Settings& s, const std::string& key, const std::string& text) {
       {"announce_ahead", &Settings::announce_ahead},
       {"accent_frames", &Settings::accent_frames},
   };
-  if (key == "unit_sum_filters") {
+  if (key == "bar_lengths") {
+    // "2,3,4"; "0" for beats only
+    s.bar_lengths.clear();
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t comma = std::min(text.find(',', at), text.size());
+      const int beats = int(std::lround(number(key, text.substr(at, comma - at))));
+      if (beats > 0) s.bar_lengths.push_back(beats);
+      at = comma + 1;
+    }
+  } else if (key == "unit_sum_filters") {
     s.unit_sum_filters = number(key, text) != 0.0;
   } else if (key == "snap_ties_to_even") {
     s.snap_ties_to_even = number(key, text) != 0.0;
@@ -114,8 +125,10 @@ int main(int argc, char** argv) try {
     if (key == "offline") {
       offline = number(key, value) != 0.0;
     } else if (key == "preset") {
-      if (value != "prototype") throw std::invalid_argument("the only preset is prototype");
-      prototype = true;
+      if (value != "prototype" && value != "learned")
+        throw std::invalid_argument("the presets are prototype and learned");
+      prototype = value == "prototype";
+      learned = value == "learned";
     } else if (key == "activation") {
       if (value != "learned" && value != "flux") throw std::invalid_argument("activation is learned or flux");
       learned = value == "learned";
@@ -136,7 +149,14 @@ int main(int argc, char** argv) try {
   }
   bar_pointer_bench::FileSpectra spectra(path);
   Settings s = prototype ? bar_pointer::prototypeModel(spectra.framing()) : spectra.framing();
+  if (learned) {
+    s = bar_pointer::learnedModel();
+    s.sample_rate = spectra.framing().sample_rate;
+    s.window_size = spectra.framing().window_size;
+    s.hop_size = spectra.framing().hop_size;
+  }
   for (const auto& [key, value] : settings) set(s, key, value);
+  if (learned) s.activation = Settings::Activation::kLearned;
   const bool at_end = stamp.empty() ? prototype : stamp == "end";
 
   std::unique_ptr<ModelFile> model_file;
@@ -160,18 +180,22 @@ int main(int argc, char** argv) try {
   while (spectra.next()) {
     const std::vector<double>& m = spectra.magnitudes();
     bar_pointer::FrameResult r;
-    double onset = 0.0;
+    double onset = 0.0, beat = 0.0, downbeat = 0.0;
     if (learned) {
       feature.process(m.data(), m.size(), values.data());
       const activation::BeatProbabilities p = network.process(values.data(), values.size());
-      onset = std::min(1.0, double(p.beat) + double(p.downbeat));
-      if (!offline) r = online.processOnset(onset);
+      beat = p.beat;
+      downbeat = p.downbeat;
+      if (!offline) r = online.processActivations(beat, downbeat);
     } else {
       r = online.process(m.data(), m.size());
       onset = r.onset;
     }
     if (offline) {
-      decoder.push(onset);
+      if (learned)
+        decoder.pushActivations(beat, downbeat);
+      else
+        decoder.push(onset);
       decoded();
     } else if (r.beat) {
       print(at_end ? spectra.windowEnd(r.beat_frame) : spectra.windowCentre(r.beat_frame), r.beat_in_bar);

@@ -12,11 +12,20 @@ OnlineTracker::OnlineTracker(const Settings& s)
     : s_(validated(s)),
       space_(std::make_unique<StateSpace>(s_)),
       feature_(s_),
+      learned_(s_.activation == Settings::Activation::kLearned && learnedFramingProblem(s_).empty()
+                   ? std::make_unique<activation::LearnedActivation>(s_.sample_rate, s_.window_size)
+                   : nullptr),
       filter_(*space_, s_.observation_lambda, s_.min_onset, s_.tempo_jump_probability),
       evidence_(s_.confidenceFrames(), s_.confidence_half_nats),
       onsets_(std::size_t(4 * intervalRange(s_).longest + 2 * s_.accent_frames + 2), 0.0) {}
 
 FrameResult OnlineTracker::process(const double* magnitudes, std::size_t count) {
+  if (learned_) {
+    const activation::BeatProbabilities p = learned_->process(magnitudes, count);
+    return processActivations(p.beat, p.downbeat);
+  }
+  if (s_.activation == Settings::Activation::kLearned)
+    throw std::invalid_argument(learnedFramingProblem(s_));
   requireBeatsOnly();
   return processOnset(feature_.process(magnitudes, count));
 }
@@ -31,9 +40,17 @@ FrameResult OnlineTracker::processOnset(double onset) {
 
 FrameResult OnlineTracker::processActivations(double beat, double downbeat) {
   requireActivations(beat, downbeat);
-  if (!space_->hasBars()) return processOnset(std::min(1.0, beat + downbeat));
-  filter_.step(beat, downbeat);
-  return decide(std::min(1.0, beat + downbeat));
+  const double onset = std::min(1.0, beat + downbeat);
+  FrameResult r;
+  if (!space_->hasBars()) {
+    r = processOnset(onset);
+  } else {
+    filter_.step(beat, downbeat);
+    r = decide(onset);
+  }
+  r.beat_activation = beat;
+  r.downbeat_activation = downbeat;
+  return r;
 }
 
 void OnlineTracker::requireBeatsOnly() const {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "activation/LearnedActivation.h"
 #include "bar_pointer/EvidenceWindow.h"
 #include "bar_pointer/ForwardFilter.h"
 #include "bar_pointer/OnsetFeature.h"
@@ -21,6 +22,10 @@ namespace bar_pointer {
 struct FrameResult {
   int64_t frame = 0;         // index of the analysed frame, from 0
   double onset = 0.0;        // the frame's onset feature (or beat + downbeat), in [0, 1]
+  // The learned network's beat (not a downbeat) and downbeat activations of
+  // the frame; 0 with the flux feature.
+  double beat_activation = 0.0;
+  double downbeat_activation = 0.0;
   bool beat = false;         // a beat is announced on this frame
   int64_t beat_frame = -1;   // the frame the announced beat falls on (>= frame)
   int interval = 0;          // current beat interval, frames
@@ -44,9 +49,10 @@ class OnlineTracker {
   explicit OnlineTracker(const Settings& s);
 
   // One frame's magnitudes (Settings::bins() finite, non-negative values);
-  // throws std::invalid_argument for anything else, changing nothing.
-  // Beats only: with bars it throws std::logic_error, as an onset feature
-  // shows no downbeat.
+  // throws std::invalid_argument for anything else, changing nothing. They
+  // go through the onset feature, or with Activation::kLearned through the
+  // learned network (processActivations), which needs spectra at 100
+  // frames per second from 16 kHz up (learnedFramingProblem).
   FrameResult process(const double* magnitudes, std::size_t count);
   // One frame given by its onset feature instead of its spectrum (finite,
   // in [0, 1]); beats only, as process().
@@ -67,6 +73,7 @@ class OnlineTracker {
   Settings s_;
   std::unique_ptr<StateSpace> space_;
   OnsetFeature feature_;
+  std::unique_ptr<activation::LearnedActivation> learned_;  // with Activation::kLearned
   ForwardFilter filter_;
   EvidenceWindow evidence_;
   int64_t frame_ = 0;

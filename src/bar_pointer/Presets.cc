@@ -47,4 +47,11 @@ Settings prototypeModel(const Settings& framing) {
   return s;
 }
 
+Settings learnedModel() {
+  Settings s;
+  s.activation = Settings::Activation::kLearned;
+  s.bar_lengths = {2, 3, 4};
+  return s;
+}
+
 }  // namespace bar_pointer

@@ -11,4 +11,8 @@ namespace bar_pointer {
 // setting at its default.
 Settings prototypeModel(const Settings& framing);
 
+// The model that tracks the learned network's beat and downbeat
+// activations, in bars of 2, 3 and 4 beats, at the default framing.
+Settings learnedModel();
+
 }  // namespace bar_pointer

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <sstream>
 #include <string>
 
 #include "bar_pointer/StateSpace.h"
@@ -96,6 +97,16 @@ void validate(const Settings& s) {
   require(iv.longest > iv.shortest, "the tempo range", "at least two beat intervals wide");
   require(s.announce_ahead < iv.shortest, "announce_ahead",
           "shorter than the shortest beat interval (" + std::to_string(iv.shortest) + " frames)");
+}
+
+std::string learnedFramingProblem(const Settings& s) {
+  // The network was trained at 100 frames per second from 16 kHz up.
+  if (s.sample_rate >= 16000.0 && std::fabs(s.framesPerSecond() / 100.0 - 1.0) <= 0.02) return "";
+  std::ostringstream why;
+  why << "bar_pointer: the learned activation needs spectra at 100 frames per second from 16 kHz "
+         "or more, not "
+      << s.framesPerSecond() << " frames per second at " << s.sample_rate << " Hz";
+  return why.str();
 }
 
 const Settings& validated(const Settings& s) {

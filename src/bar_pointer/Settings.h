@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace bar_pointer {
@@ -156,6 +157,8 @@ struct Settings {
 
 // Throws std::invalid_argument naming the first setting out of range.
 void validate(const Settings& s);
+// Why the learned network cannot read spectra framed as `s`, or "".
+std::string learnedFramingProblem(const Settings& s);
 // `s`, once validated: for member initialisers.
 const Settings& validated(const Settings& s);
 
