@@ -9,7 +9,8 @@
 # 20 minutes long at 44.1 kHz stereo (decoding is part of the pipeline),
 # plus any audio files given on the command line. Each timing is the
 # fastest of three runs.
-# Usage: bench/tool_vs_aubio.sh [BUILD_DIR [AUDIO_FILE...]]
+# Usage: [TESK_BEAT_ARGS="--activation learned"] bench/tool_vs_aubio.sh [BUILD_DIR [AUDIO_FILE...]]
+# TESK_BEAT_ARGS: options tesk-beat runs with (none: its defaults).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh aubio-tools sox time
@@ -49,7 +50,8 @@ printf '%-20s %8s | %9s %9s %9s | %9s %9s %9s | %10s\n' input audio_s \
 total_audio=0; total_tool=0; total_aubio=0
 for f in "${inputs[@]}"; do
   seconds=$(soxi -D "$f")
-  read -r tool_cpu tool_kb <<<"$(measure "$tool" "$f")"
+  # shellcheck disable=SC2086  # the options are split as a shell would
+  read -r tool_cpu tool_kb <<<"$(measure "$tool" ${TESK_BEAT_ARGS:-} "$f")"
   read -r aubio_cpu aubio_kb <<<"$(measure aubiotrack -i "$f")"
   awk -v n="$(basename "$f")" -v s="$seconds" -v tc="$tool_cpu" -v tk="$tool_kb" \
       -v ac="$aubio_cpu" -v ak="$aubio_kb" 'BEGIN {

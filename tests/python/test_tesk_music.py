@@ -41,6 +41,7 @@ def example():
 @pytest.mark.parametrize("settings,options", [
     ({}, []),
     ({"offline": True, "activation": "flux"}, ["--offline", "--activation", "flux"]),
+    ({"activation": "learned"}, ["--activation", "learned"]),
     ({"tracker": "stpm"}, ["--tracker", "stpm"]),
     ({"reliable_only": True, "min_bpm": None}, ["--reliable-only"]),
 ])
@@ -59,6 +60,8 @@ def test_example_scores_as_the_tool(example, settings, options):
     # The place in the bar: 0 in the module where the tool writes null.
     in_bar = np.array([b["beat_in_bar"] or 0 for b in tool["beats"]], dtype=np.int32)
     np.testing.assert_array_equal(result.beat_in_bar, in_bar)
+    if settings.get("activation") == "learned":
+        assert set(in_bar) <= {1, 2, 3, 4} and (in_bar == 1).any()
     assert result.summary == tool["summary"]
     # A discarded beat has the tracker's tempo too; only the first may lack one.
     assert np.isfinite(result.tempo[1:]).all()

@@ -1022,7 +1022,7 @@ TEST(EndToEnd, OscReceiverGetsTheBeatsWritten) {
       },
       &received);
   const std::string url = "osc.udp://127.0.0.1:" + std::to_string(lo_server_get_port(server));
-  ToolResult r = e.run({"--format", "csv", "--activation", "flux", "--osc", url, "a.wav"});
+  ToolResult r = e.run({"--format", "csv", "--activation", "learned", "--osc", url, "a.wav"});
   // The datagrams are already queued on the socket: bounded draining.
   while (lo_server_recv_noblock(server, 200) > 0) {
   }
@@ -1037,9 +1037,16 @@ TEST(EndToEnd, OscReceiverGetsTheBeatsWritten) {
     EXPECT_NEAR(received[i].tempo, written[i].tempo, 0.01) << i;
     EXPECT_EQ(received[i].beat_in_bar, written[i].beat_in_bar) << i;
   }
-  // The spectral flux tells beats, not bars: the last column stays empty.
+  // The learned activation tells bars of 2 to 4 beats; the spectral flux
+  // beats only, its last column empty.
   EXPECT_EQ(r.lines().at(0), "time,reliable,tempo,confidence,beat_in_bar");
-  for (const CsvBeat& b : written) EXPECT_EQ(b.beat_in_bar, 0) << b.time;
+  for (const CsvBeat& b : written) {
+    EXPECT_GE(b.beat_in_bar, 1) << b.time;
+    EXPECT_LE(b.beat_in_bar, 4) << b.time;
+  }
+  ToolResult flux = e.run({"--format", "csv", "--activation", "flux", "a.wav"});
+  ASSERT_EQ(flux.status, 0) << flux.err;
+  for (const CsvBeat& b : csvBeats(flux)) EXPECT_EQ(b.beat_in_bar, 0) << b.time;
 
   // Port 1 on loopback: nothing listens, the connection is refused.
   ToolResult refused = e.run({"--osc", "osc.tcp://127.0.0.1:1", "a.wav"});

@@ -57,9 +57,10 @@ def targets(frames, labels, rate, hop, window):
 
 
 class Corpus:
-    def __init__(self, folder):
+    def __init__(self, folders):
         self.names, self.x, self.q, self.beats, self.fps = [], [], [], [], []
-        for path in sorted(glob.glob(os.path.join(folder, "*.f32"))):
+        paths = [p for folder in folders for p in sorted(glob.glob(os.path.join(folder, "*.f32")))]
+        for path in paths:
             x, rate, hop, window = read_features(path)
             labels = np.loadtxt(path[:-4] + ".beats", ndmin=2)
             self.names.append(os.path.basename(path)[:-4])
@@ -140,8 +141,8 @@ def evaluate(net, corpus):
 
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--train", required=True)
-    p.add_argument("--validation", required=True)
+    p.add_argument("--train", required=True, nargs="+", help="feature folders")
+    p.add_argument("--validation", required=True, nargs="+")
     p.add_argument("--out", required=True)
     p.add_argument("--channels", type=int, default=20)
     p.add_argument("--blocks", type=int, default=8)
