@@ -349,12 +349,12 @@ def read_wav(path):
     return x
 
 
-def write_wav16(path, x):
+def write_wav16(path, x, rate=SR):
     y = np.clip(np.round(x * 32767.0), -32768, 32767).astype('<i2')
     with wave.open(path, 'wb') as w:
         w.setnchannels(1)
         w.setsampwidth(2)
-        w.setframerate(SR)
+        w.setframerate(rate)
         w.writeframes(y.tobytes())
 
 

@@ -13,9 +13,12 @@ import argparse
 import json
 import os
 import random
-import wave
+import sys
 
 import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "corpus"))
+from corpuslib import write_wav16  # noqa: E402
 
 RATE = 44100
 
@@ -87,12 +90,7 @@ def main():
     for i in range(a.count):
         audio, labels, bpm, meter = track(rng)
         name = f"m{i:04d}"
-        pcm = np.clip(np.round(audio * 32767), -32768, 32767).astype("<i2")
-        with wave.open(os.path.join(a.out, "wav", name + ".wav"), "wb") as w:
-            w.setnchannels(1)
-            w.setsampwidth(2)
-            w.setframerate(RATE)
-            w.writeframes(pcm.tobytes())
+        write_wav16(os.path.join(a.out, "wav", name + ".wav"), audio, RATE)
         with open(os.path.join(a.out, "gt", name + ".beats"), "w") as f:
             for t, n in labels:
                 f.write(f"{t:.6f}\t{n}\n")

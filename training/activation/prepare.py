@@ -18,27 +18,12 @@ import random
 import subprocess
 import sys
 import tempfile
-import wave
 from multiprocessing import Pool
 
 import numpy as np
 
-
-def read_wav(path):
-    with wave.open(path) as w:
-        assert w.getsampwidth() == 2, path
-        rate, channels = w.getframerate(), w.getnchannels()
-        x = np.frombuffer(w.readframes(w.getnframes()), dtype="<i2").astype(np.float64) / 32768.0
-    return x.reshape(-1, channels).mean(axis=1), rate
-
-
-def write_wav(path, x, rate):
-    y = np.clip(np.round(x * 32767.0), -32768, 32767).astype("<i2")
-    with wave.open(path, "wb") as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(y.tobytes())
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "corpus"))
+from corpuslib import write_wav16  # noqa: E402
 
 
 def pink_noise(n, rng):
@@ -91,7 +76,7 @@ def make_copy(job):
                 level = np.sqrt(np.mean(x * x)) * 10 ** (-snr_db / 20)
                 x = x + level * pink_noise(len(x), nrng)
             source = os.path.join(tmp, "copy.wav")
-            write_wav(source, x, rate)
+            write_wav16(source, x, rate)
             labels = labels.copy()
             labels[:, 0] /= tempo
             note = f"{' '.join(effects)} rate {rate} gain {gain_db:.1f} dB noise {snr_db}"
