@@ -1,19 +1,13 @@
-"""Random-weight activation networks, exported as the trained one is.
+"""A random-weight activation network, exported as the trained one is.
 
     /usr/bin/python3 training/activation/export_random.py
-        The C++ inference's test fixture: a small network of odd sizes (so
-        that no size is a multiple of a vector width) with random weights,
-        normalisation and input, written to tests/activation/data/
-        random_model.inc and random_reference.bin.
 
-    /usr/bin/python3 training/activation/export_random.py --library
-        A stand-in for the trained network, of its real sizes, written to
-        src/activation/model/activation_model.inc and
-        tests/activation/data/reference.bin until training replaces both.
-
-Fixed seeds: the same files on every run (of the same PyTorch).
+The C++ inference's test fixture: a small network of odd sizes (so that no
+size is a multiple of a vector width) with random weights, normalisation and
+input, written to tests/activation/data/random_model.inc and
+random_reference.bin. Fixed seeds: the same files on every run (of the same
+PyTorch).
 """
-import argparse
 import os
 import sys
 
@@ -54,24 +48,11 @@ def write(net, frames, seed, inc, ref, command, notes):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--library", action="store_true",
-                        help="the stand-in for the trained network instead of the test fixture")
-    args = parser.parse_args()
-    if args.library:
-        # 300 frames: more than the largest block's history (257 frames).
-        write(random_net(122, 20, 8, 3, seed=122), 300, 123,
-              "src/activation/model/activation_model.inc", "tests/activation/data/reference.bin",
-              f"/usr/bin/python3 {SCRIPT} --library",
-              "PLACEHOLDER: random weights, not trained. Replace with the trained network\n"
-              "(model.export_cpp) and tests/activation/data/reference.bin with its\n"
-              "reference case (model.export_reference), together.")
-    else:
-        # Receptive field 3 * 15 + 1 = 46 frames; 160 frames wrap every history.
-        write(random_net(13, 11, 4, 4, seed=13), 160, 14,
-              "tests/activation/data/random_model.inc", "tests/activation/data/random_reference.bin",
-              f"/usr/bin/python3 {SCRIPT}",
-              "Test fixture: random weights of a small network, not a trained one.")
+    # Receptive field 3 * 15 + 1 = 46 frames; 160 frames wrap every history.
+    write(random_net(13, 11, 4, 4, seed=13), 160, 14,
+          "tests/activation/data/random_model.inc", "tests/activation/data/random_reference.bin",
+          f"/usr/bin/python3 {SCRIPT}",
+          "Test fixture: random weights of a small network, not a trained one.")
 
 
 if __name__ == "__main__":
