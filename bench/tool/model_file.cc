@@ -49,9 +49,11 @@ ModelFile::ModelFile(const std::string& path) {
       {"kInputWeight", ch * n},   {"kInputBias", ch},
       {"kBlockWeight", blocks * ch * kernel * ch}, {"kBlockBias", blocks * ch},
       {"kOutputWeight", 3 * ch},   {"kOutputBias", 3}};
-  for (const auto& [name, length] : lengths)
-    if (need(name.c_str()) && arrays_[name].size() != length)
+  for (const auto& [name, length] : lengths) {
+    need(name.c_str());
+    if (arrays_[name].size() != length)
       throw std::runtime_error(path + ": " + name + " has the wrong number of values");
+  }
   weights_ = {sizes["kInputs"],     sizes["kChannels"],  sizes["kBlocks"],      sizes["kKernel"],
               need("kInputMean"),   need("kInputScale"), need("kInputWeight"),  need("kInputBias"),
               need("kBlockWeight"), need("kBlockBias"),  need("kOutputWeight"), need("kOutputBias")};

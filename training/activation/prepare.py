@@ -66,10 +66,9 @@ def make_copy(job):
         source = wav
         if seed is not None:
             effects, tempo, rate, gain_db, snr_db = augmentation(rng)
-            shaped = os.path.join(tmp, "shaped.wav")
-            subprocess.run(["sox", "-D", "-V1", wav, "-b", "32", "-e", "floating-point", shaped] + effects
-                           + ["rate", "-v", str(rate)], check=True)
-            x, rate = read_sox_float(shaped, rate)
+            raw = subprocess.run(["sox", "-D", "-V1", wav, "-t", "f32", "-c", "1", "-"] + effects
+                                 + ["rate", "-v", str(rate)], check=True, capture_output=True).stdout
+            x = np.frombuffer(raw, dtype="<f4").astype(np.float64)
             x = x / (np.max(np.abs(x)) + 1e-12) * 10 ** (gain_db / 20)
             if snr_db is not None:
                 nrng = np.random.default_rng(seed)
@@ -85,12 +84,6 @@ def make_copy(job):
         subprocess.run([features_tool, source, target + ".f32"], check=True)
     np.savetxt(target + ".beats", labels, fmt=["%.6f", "%d"], delimiter="\t")
     return name, note
-
-
-def read_sox_float(path, rate):
-    raw = subprocess.run(["sox", "-V1", path, "-t", "f32", "-c", "1", "-"], check=True,
-                         capture_output=True).stdout
-    return np.frombuffer(raw, dtype="<f4").astype(np.float64), rate
 
 
 def main():

@@ -58,7 +58,7 @@ def targets(frames, labels, rate, hop, window):
 
 class Corpus:
     def __init__(self, folders):
-        self.names, self.x, self.q, self.beats, self.fps = [], [], [], [], []
+        self.names, self.x, self.q, self.beats = [], [], [], []
         paths = [p for folder in folders for p in sorted(glob.glob(os.path.join(folder, "*.f32")))]
         for path in paths:
             x, rate, hop, window = read_features(path)
